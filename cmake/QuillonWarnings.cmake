@@ -1,0 +1,18 @@
+# Warnings and sanitizers for the project's own targets.
+if(MSVC)
+  add_compile_options(/W4 /utf-8 /EHsc)
+  add_compile_definitions(_CRT_SECURE_NO_WARNINGS NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
+else()
+  add_compile_options(-Wall -Wextra)
+  if(WIN32)
+    add_compile_definitions(NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE _WIN32_WINNT=0x0A00 WINVER=0x0A00)
+  endif()
+endif()
+
+if(QUILLON_SANITIZE)
+  if(WIN32 OR MSVC)
+    message(FATAL_ERROR "QUILLON_SANITIZE is for the native (Linux) build")
+  endif()
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
