@@ -1,0 +1,27 @@
+// The engine's view: the child window into which the engine renders.
+#ifndef QUILLON_EMBEDDING_FLUTTER_VIEW_H_
+#define QUILLON_EMBEDDING_FLUTTER_VIEW_H_
+
+#include "embedding/flutter_windows.h"
+
+namespace flutter {
+
+class FlutterView {
+ public:
+  // |view| is not owned; it lives as long as its view controller.
+  explicit FlutterView(FlutterDesktopViewRef view) : view_(view) {}
+  virtual ~FlutterView() = default;
+
+  FlutterView(const FlutterView&) = delete;
+  FlutterView& operator=(const FlutterView&) = delete;
+
+  // The view's child window.
+  HWND NativeWindow() const { return FlutterDesktopViewGetHWND(view_); }
+
+ private:
+  FlutterDesktopViewRef view_;
+};
+
+}  // namespace flutter
+
+#endif  // QUILLON_EMBEDDING_FLUTTER_VIEW_H_

@@ -1,0 +1,117 @@
+#include "embedding/texture_registrar.h"
+
+#include <exception>
+#include <iostream>
+#include <memory>
+
+namespace flutter {
+
+namespace {
+
+static_assert(sizeof(FlutterDesktopGpuSurfaceTextureConfig) == 32,
+              "the engine expects a 32-byte GPU surface record");
+
+// The engine calls these from its raster thread; an exception must not reach
+// it, so a failing source yields no frame.
+const FlutterDesktopPixelBuffer* CopyPixelBuffer(size_t width, size_t height,
+                                                 void* user_data) {
+  const auto* source =
+      std::get_if<PixelBufferSource>(static_cast<TextureSource*>(user_data));
+  if (source == nullptr) {
+    return nullptr;
+  }
+  try {
+    return source->CopyPixelBuffer(width, height);
+  } catch (const std::exception& e) {
+    std::cerr << "Unhandled exception in texture callback: " << e.what()
+              << std::endl;
+  } catch (...) {
+    std::cerr << "Unhandled exception in texture callback." << std::endl;
+  }
+  return nullptr;
+}
+
+const FlutterDesktopGpuSurfaceDescriptor* ObtainDescriptor(size_t width,
+                                                           size_t height,
+                                                           void* user_data) {
+  const auto* source =
+      std::get_if<GpuSurfaceSource>(static_cast<TextureSource*>(user_data));
+  if (source == nullptr) {
+    return nullptr;
+  }
+  try {
+    return source->ObtainDescriptor(width, height);
+  } catch (const std::exception& e) {
+    std::cerr << "Unhandled exception in texture callback: " << e.what()
+              << std::endl;
+  } catch (...) {
+    std::cerr << "Unhandled exception in texture callback." << std::endl;
+  }
+  return nullptr;
+}
+
+void OnTextureUnregistered(void* user_data) {
+  std::unique_ptr<std::function<void()>> unregistered(
+      static_cast<std::function<void()>*>(user_data));
+  try {
+    (*unregistered)();
+  } catch (const std::exception& e) {
+    std::cerr << "Unhandled exception in texture callback: " << e.what()
+              << std::endl;
+  } catch (...) {
+    std::cerr << "Unhandled exception in texture callback." << std::endl;
+  }
+}
+
+}  // namespace
+
+TextureRegistrarImpl::TextureRegistrarImpl(
+    FlutterDesktopTextureRegistrarRef texture_registrar)
+    : texture_registrar_(texture_registrar) {}
+
+TextureRegistrarImpl::~TextureRegistrarImpl() = default;
+
+int64_t TextureRegistrarImpl::RegisterTexture(TextureSource* source) {
+  FlutterDesktopTextureInfo info = {};
+  if (source != nullptr && source->index() == 0) {
+    info.type = kFlutterDesktopPixelBufferTexture;
+    info.pixel_buffer_config.callback = CopyPixelBuffer;
+    info.pixel_buffer_config.user_data = source;
+  } else if (source != nullptr && source->index() == 1) {
+    info.type = kFlutterDesktopGpuSurfaceTexture;
+    info.gpu_surface_config.struct_size =
+        sizeof(FlutterDesktopGpuSurfaceTextureConfig);
+    info.gpu_surface_config.type = std::get<1>(*source).surface_type();
+    info.gpu_surface_config.callback = ObtainDescriptor;
+    info.gpu_surface_config.user_data = source;
+  } else {
+    std::cerr << "Attempting to register unknown texture variant." << std::endl;
+    return -1;
+  }
+  return FlutterDesktopTextureRegistrarRegisterExternalTexture(
+      texture_registrar_, &info);
+}
+
+bool TextureRegistrarImpl::MarkTextureFrameAvailable(int64_t texture_id) {
+  return FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
+      texture_registrar_, texture_id);
+}
+
+bool TextureRegistrarImpl::UnregisterTexture(int64_t texture_id) {
+  UnregisterTexture(texture_id, nullptr);
+  return true;
+}
+
+void TextureRegistrarImpl::UnregisterTexture(
+    int64_t texture_id, std::function<void()> unregistered) {
+  if (!unregistered) {
+    FlutterDesktopTextureRegistrarUnregisterExternalTexture(
+        texture_registrar_, texture_id, nullptr, nullptr);
+    return;
+  }
+  auto owned = std::make_unique<std::function<void()>>(std::move(unregistered));
+  FlutterDesktopTextureRegistrarUnregisterExternalTexture(
+      texture_registrar_, texture_id, OnTextureUnregistered, owned.release());
+}
+
+}  // namespace flutter
