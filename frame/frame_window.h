@@ -1,0 +1,67 @@
+// Attaches the frame behaviour to the top-level window and the engine's view
+// window: a creation hook finds both by class name and subclasses them.
+#ifndef QUILLON_FRAME_FRAME_WINDOW_H_
+#define QUILLON_FRAME_FRAME_WINDOW_H_
+
+#include <windows.h>
+
+#include <cstdint>
+
+namespace frame {
+
+// Class names by which the hook recognises the two windows.
+inline constexpr wchar_t kAppWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+inline constexpr wchar_t kViewWindowClassName[] = L"FLUTTERVIEW";
+
+// Set to 1 on the top-level window for other components to find.
+inline constexpr wchar_t kFrameWindowProperty[] = L"FrameWindow";
+
+inline constexpr UINT_PTR kFrameSubclassId = 1;
+
+// Private message through which the user interface asks the top-level window
+// for an action. wParam is the action; lParam points at a record allocated
+// with HeapAlloc on the process heap, which the window procedure frees.
+inline constexpr UINT FRAME_ACTION_MESSAGE = 0x7FFE;
+
+enum FrameAction : WPARAM {
+  kFrameActionMoveResize = 1,  // lParam: FrameMoveResizeRecord
+  kFrameActionSetTitle = 2,    // lParam: FrameTitleRecord
+  kFrameActionRefreshView = 3, // lParam unused
+};
+
+struct FrameMoveResizeRecord {
+  int32_t x;
+  int32_t y;
+  int32_t width;
+  int32_t height;
+  int32_t flags;  // SetWindowPos flags
+};
+static_assert(sizeof(FrameMoveResizeRecord) == 20, "five 32-bit integers");
+
+struct FrameTitleRecord {
+  wchar_t* title;  // NUL-terminated, itself allocated on the process heap
+};
+static_assert(sizeof(FrameTitleRecord) == 8, "one pointer");
+
+// WH_CBT hook for the main thread, installed by FrameStartup. Records and
+// subclasses the first top-level window and view window created with a
+// creation parameter, then removes itself.
+LRESULT CALLBACK WindowCreationHook(int code, WPARAM wparam, LPARAM lparam);
+
+// Subclass procedure of the top-level window.
+LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wparam,
+                                 LPARAM lparam, UINT_PTR subclass_id,
+                                 DWORD_PTR ref_data);
+
+// Subclass procedure of the engine's view window.
+LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
+                                LPARAM lparam, UINT_PTR subclass_id,
+                                DWORD_PTR ref_data);
+
+// Sizes the view to the top-level window's client area, by way of a size one
+// pixel larger so that the view always sees a change.
+void RefreshViewSize();
+
+}  // namespace frame
+
+#endif  // QUILLON_FRAME_FRAME_WINDOW_H_
