@@ -1,0 +1,288 @@
+#include "host/win32_window.h"
+
+#include <dwmapi.h>
+
+#include <cstdint>
+#include <exception>
+#include <iostream>
+
+#include "embedding/flutter_windows.h"
+
+namespace {
+
+constexpr double kBaseDpi = 96.0;
+// Resize borders are measured in physical pixels, whatever the DPI.
+constexpr int kResizeBorder = 8;
+constexpr int kCornerEllipse = 16;
+constexpr int kIconResourceId = 101;
+// DWMWA_USE_IMMERSIVE_DARK_MODE; older SDK headers lack the name.
+constexpr DWORD kDwmUseImmersiveDarkMode = 20;
+constexpr DWORD kWindowStyle =
+    WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
+
+constexpr wchar_t kThemeKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
+constexpr wchar_t kThemeValue[] = L"AppsUseLightTheme";
+
+// Shared by every Win32Window of the process; touched on the UI thread only.
+int32_t g_live_window_count = 0;
+bool g_class_registered = false;
+
+Win32Window::DwmAttributeSetter g_dwm_attribute_setter = &DwmSetWindowAttribute;
+
+int Scale(int logical, double scale) {
+  return static_cast<int>(logical * scale);
+}
+
+// Lets the system scale the (removed) non-client area on older Windows 10
+// builds; absent elsewhere, which is fine.
+void EnableNonClientDpiScalingIfAvailable(HWND window) {
+  HMODULE user32 = LoadLibraryW(L"User32.dll");
+  if (user32 == nullptr) {
+    return;
+  }
+  using EnableNonClientDpiScalingFunction = BOOL(WINAPI*)(HWND);
+  auto enable = reinterpret_cast<EnableNonClientDpiScalingFunction>(
+      reinterpret_cast<void*>(
+          GetProcAddress(user32, "EnableNonClientDpiScaling")));
+  if (enable != nullptr) {
+    enable(window);
+  }
+  FreeLibrary(user32);
+}
+
+}  // namespace
+
+Win32Window::Win32Window() { ++g_live_window_count; }
+
+Win32Window::~Win32Window() {
+  --g_live_window_count;
+  Destroy();
+}
+
+bool Win32Window::Create(const std::wstring& title, const Point& origin,
+                         const Size& size) {
+  Destroy();
+
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  if (!g_class_registered) {
+    WNDCLASSW window_class{};
+    window_class.style = CS_HREDRAW | CS_VREDRAW;
+    window_class.lpfnWndProc = &Win32Window::WindowProcedure;
+    window_class.hInstance = instance;
+    window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResourceId));
+    window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    window_class.lpszClassName = kWin32WindowClassName;
+    // A failed registration shows up as a failed CreateWindowExW below.
+    RegisterClassW(&window_class);
+    g_class_registered = true;
+  }
+
+  const POINT target_point{static_cast<LONG>(origin.x),
+                           static_cast<LONG>(origin.y)};
+  HMONITOR monitor = MonitorFromPoint(target_point, MONITOR_DEFAULTTONEAREST);
+  const double scale = FlutterDesktopGetDpiForMonitor(monitor) / kBaseDpi;
+
+  HWND window = CreateWindowExW(
+      0, kWin32WindowClassName, title.c_str(), kWindowStyle,
+      Scale(origin.x, scale), Scale(origin.y, scale), Scale(size.width, scale),
+      Scale(size.height, scale), nullptr, nullptr, instance, this);
+  if (window == nullptr) {
+    return false;
+  }
+
+  ApplySystemTheme(window);
+  return OnCreate();
+}
+
+void Win32Window::Destroy() {
+  OnDestroy();
+
+  if (window_handle_ != nullptr) {
+    DestroyWindow(window_handle_);
+    window_handle_ = nullptr;
+  }
+  if (g_live_window_count == 0 && g_class_registered) {
+    // Fails while a window of the class still exists (a nested Destroy during
+    // that window's WM_DESTROY); the outer Destroy then unregisters it.
+    if (UnregisterClassW(kWin32WindowClassName, nullptr)) {
+      g_class_registered = false;
+    }
+  }
+}
+
+void Win32Window::SetContent(HWND content) {
+  child_content_ = content;
+  SetParent(content, window_handle_);
+  const RECT frame = ClientArea();
+  MoveWindow(content, frame.left, frame.top, frame.right - frame.left,
+             frame.bottom - frame.top, TRUE);
+  SetFocus(child_content_);
+}
+
+RECT Win32Window::ClientArea() const {
+  RECT frame{};
+  GetClientRect(window_handle_, &frame);
+  return frame;
+}
+
+void Win32Window::ApplySystemTheme(HWND window) {
+  DWORD light_mode = 0;
+  DWORD light_mode_size = sizeof(light_mode);
+  const LSTATUS status =
+      RegGetValueW(HKEY_CURRENT_USER, kThemeKey, kThemeValue, RRF_RT_REG_DWORD,
+                   nullptr, &light_mode, &light_mode_size);
+  if (status != ERROR_SUCCESS) {
+    return;
+  }
+  const BOOL enable_dark_mode = light_mode == 0;
+  g_dwm_attribute_setter(window, kDwmUseImmersiveDarkMode, &enable_dark_mode,
+                         sizeof(enable_dark_mode));
+}
+
+void Win32Window::SetDwmAttributeSetterForTesting(DwmAttributeSetter setter) {
+  g_dwm_attribute_setter = setter != nullptr ? setter : &DwmSetWindowAttribute;
+}
+
+LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message,
+                                              WPARAM wparam,
+                                              LPARAM lparam) noexcept {
+  if (message == WM_NCCREATE) {
+    auto* create_struct = reinterpret_cast<CREATESTRUCTW*>(lparam);
+    auto* that = static_cast<Win32Window*>(create_struct->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(that));
+    EnableNonClientDpiScalingIfAvailable(window);
+    that->window_handle_ = window;
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+
+  auto* that =
+      reinterpret_cast<Win32Window*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+  if (that == nullptr) {
+    return DefWindowProcW(window, message, wparam, lparam);
+  }
+  // Nothing may unwind into the system's dispatch code.
+  try {
+    return that->HandleMessage(window, message, wparam, lparam);
+  } catch (const std::exception& error) {
+    std::cerr << "Window message 0x" << std::hex << message << std::dec
+              << " failed: " << error.what() << std::endl;
+  } catch (...) {
+    std::cerr << "Window message 0x" << std::hex << message << std::dec
+              << " failed." << std::endl;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
+                                   LPARAM lparam) {
+  switch (message) {
+    case WM_DESTROY:
+      window_handle_ = nullptr;
+      Destroy();
+      if (quit_on_close_) {
+        PostQuitMessage(0);
+      }
+      return 0;
+
+    case WM_SIZE: {
+      if (window_handle_ == nullptr) {
+        return 0;
+      }
+      const RECT frame = ClientArea();
+      if (child_content_ != nullptr) {
+        MoveWindow(child_content_, frame.left, frame.top,
+                   frame.right - frame.left, frame.bottom - frame.top, TRUE);
+      }
+      RECT bounds{};
+      GetWindowRect(window_handle_, &bounds);
+      ApplyWindowRegion(window_handle_, bounds.right - bounds.left,
+                        bounds.bottom - bounds.top);
+      return 0;
+    }
+
+    case WM_ACTIVATE:
+      if (child_content_ != nullptr) {
+        SetFocus(child_content_);
+      }
+      return 0;
+
+    case WM_MOUSEACTIVATE:
+      if (child_content_ != nullptr) {
+        SetFocus(child_content_);
+      }
+      return MA_ACTIVATE;
+
+    case WM_NCCALCSIZE:
+      if (wparam != 0) {
+        // The proposed rectangle stays as it is: the whole window is client.
+        return 0;
+      }
+      break;
+
+    case WM_NCHITTEST:
+      if (IsZoomed(window)) {
+        break;
+      }
+      return HitTestBorders(window, lparam);
+
+    case WM_DPICHANGED: {
+      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+      const int width = suggested->right - suggested->left;
+      const int height = suggested->bottom - suggested->top;
+      SetWindowPos(window, nullptr, suggested->left, suggested->top, width,
+                   height, SWP_NOZORDER | SWP_NOACTIVATE);
+      ApplyWindowRegion(window, width, height);
+      return 0;
+    }
+
+    case WM_DWMCOLORIZATIONCOLORCHANGED:
+      ApplySystemTheme(window);
+      return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+bool Win32Window::OnCreate() { return true; }
+
+void Win32Window::OnDestroy() {}
+
+LRESULT Win32Window::HitTestBorders(HWND window, LPARAM lparam) const {
+  // Screen coordinates, signed: monitors left of or above the primary one
+  // have negative coordinates.
+  const int x = static_cast<int16_t>(static_cast<uint16_t>(lparam & 0xFFFF));
+  const int y =
+      static_cast<int16_t>(static_cast<uint16_t>((lparam >> 16) & 0xFFFF));
+  RECT bounds{};
+  GetWindowRect(window, &bounds);
+  if (x < bounds.left || x > bounds.right || y < bounds.top ||
+      y > bounds.bottom) {
+    return HTCLIENT;
+  }
+
+  const bool left = x < bounds.left + kResizeBorder;
+  const bool right = x > bounds.right - kResizeBorder;
+  const bool top = y < bounds.top + kResizeBorder;
+  const bool bottom = y > bounds.bottom - kResizeBorder;
+  if (left && top) return HTTOPLEFT;
+  if (right && top) return HTTOPRIGHT;
+  if (left && bottom) return HTBOTTOMLEFT;
+  if (right && bottom) return HTBOTTOMRIGHT;
+  if (left) return HTLEFT;
+  if (right) return HTRIGHT;
+  if (top) return HTTOP;
+  if (bottom) return HTBOTTOM;
+  return HTCLIENT;
+}
+
+void Win32Window::ApplyWindowRegion(HWND window, int width, int height) {
+  HRGN region = CreateRoundRectRgn(0, 0, width + 1, height + 1, kCornerEllipse,
+                                   kCornerEllipse);
+  if (region == nullptr) {
+    return;
+  }
+  // On success the system owns the region; otherwise it is still ours.
+  if (SetWindowRgn(window, region, TRUE) == 0) {
+    DeleteObject(region);
+  }
+}

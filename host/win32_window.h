@@ -1,0 +1,91 @@
+// The application's top-level window: a captionless, resizable popup with
+// rounded corners, scaled to the monitor's DPI, that keeps one content child
+// filling its client area and follows the system's light or dark app mode.
+#ifndef QUILLON_HOST_WIN32_WINDOW_H_
+#define QUILLON_HOST_WIN32_WINDOW_H_
+
+#include <windows.h>
+
+#include <string>
+
+// Class name by which the frame code and a second instance recognise the
+// window.
+inline constexpr wchar_t kWin32WindowClassName[] =
+    L"FLUTTER_RUNNER_WIN32_WINDOW";
+
+class Win32Window {
+ public:
+  // Logical (96 DPI) pixels.
+  struct Point {
+    Point(int x, int y) : x(x), y(y) {}
+    int x;
+    int y;
+  };
+  struct Size {
+    Size(int width, int height) : width(width), height(height) {}
+    int width;
+    int height;
+  };
+
+  // Sets a DWM window attribute; the same signature as DwmSetWindowAttribute.
+  using DwmAttributeSetter = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+
+  Win32Window();
+  virtual ~Win32Window();
+
+  Win32Window(const Win32Window&) = delete;
+  Win32Window& operator=(const Win32Window&) = delete;
+
+  // Creates the native window, hidden, at |origin| with |size| scaled by the
+  // DPI of the monitor nearest |origin|. Returns false when the window could
+  // not be created or OnCreate refused it.
+  bool Create(const std::wstring& title, const Point& origin, const Size& size);
+
+  // Runs OnDestroy, destroys the native window if there is one and
+  // unregisters the window class once no Win32Window object is left.
+  void Destroy();
+
+  // Adopts |content| as the child that fills the client area and has focus.
+  void SetContent(HWND content);
+
+  HWND GetHandle() const { return window_handle_; }
+
+  // When set, destroying the window posts WM_QUIT (exit code 0).
+  void SetQuitOnClose(bool quit_on_close) { quit_on_close_ = quit_on_close; }
+
+  RECT ClientArea() const;
+
+  // Turns DWM's dark mode on or off for |window| from the user's
+  // "AppsUseLightTheme" setting; leaves it alone when the setting is absent.
+  static void ApplySystemTheme(HWND window);
+
+  // Replaces the DWM call that ApplySystemTheme makes (null restores the
+  // system's), so tests can see requests that Wine does not report back.
+  static void SetDwmAttributeSetterForTesting(DwmAttributeSetter setter);
+
+ protected:
+  // Per-window message handler; derived windows pass on what they do not
+  // handle.
+  virtual LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,
+                                LPARAM lparam);
+
+  // Runs at the end of Create; returning false makes Create fail.
+  virtual bool OnCreate();
+
+  // Runs at the start of Destroy.
+  virtual void OnDestroy();
+
+ private:
+  static LRESULT CALLBACK WindowProcedure(HWND window, UINT message,
+                                          WPARAM wparam,
+                                          LPARAM lparam) noexcept;
+
+  LRESULT HitTestBorders(HWND window, LPARAM lparam) const;
+  static void ApplyWindowRegion(HWND window, int width, int height);
+
+  bool quit_on_close_ = false;
+  HWND window_handle_ = nullptr;
+  HWND child_content_ = nullptr;
+};
+
+#endif  // QUILLON_HOST_WIN32_WINDOW_H_
