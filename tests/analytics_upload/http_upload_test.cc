@@ -1,0 +1,193 @@
+#include <curl/curl.h>
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "analytics/sdk/upload/http_client.h"
+#include "analytics/sdk/upload/http_sender.h"
+#include "tests/support/collection_server.h"
+
+namespace analytics {
+namespace {
+
+using test_support::CollectionServer;
+using testing::HasSubstr;
+using Clock = std::chrono::steady_clock;
+
+std::string FailureLine(const std::string& body) {
+  return "Analytics SDK send failed: " + body + "\n";
+}
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+class HttpUploadTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    server_ = CollectionServer::Start(&error);
+    ASSERT_NE(server_, nullptr) << error;
+  }
+
+  // Sends |batch| and returns what went to std::cerr.
+  std::string SendAndCaptureStderr(const std::string& url,
+                                   const std::string& batch, bool* accepted) {
+    HttpSender sender(url);
+    testing::internal::CaptureStderr();
+    *accepted = sender.SendBatch(batch);
+    return testing::internal::GetCapturedStderr();
+  }
+
+  std::unique_ptr<CollectionServer> server_;
+};
+
+TEST_F(HttpUploadTest, AcceptedBatchArrivesRecordForRecord) {
+  const std::vector<std::string> records = {
+      R"({"event":"a","properties":{"n":1.5,"s":"\u00e9\"x\""}})",
+      "{\"event\":\"\xE4\xB8\xAD\",\"time\":1700000000123}", "{}"};
+  const std::string batch =
+      "[" + records[0] + "," + records[1] + "," + records[2] + "]";
+  bool accepted = false;
+  const std::string err =
+      SendAndCaptureStderr(server_->UploadUrl(), batch, &accepted);
+  EXPECT_TRUE(accepted);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(server_->Records(), records);
+  EXPECT_EQ(server_->Batches(), std::vector<std::string>{batch});
+  const std::vector<std::string> requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  // No content type of our own: libcurl's form default.
+  EXPECT_THAT(
+      requests[0],
+      HasSubstr("\"content_type\": \"application/x-www-form-urlencoded\""));
+}
+
+TEST_F(HttpUploadTest, LargeBatchSpanningManyCompressorBuffers) {
+  // 30 records of varied text compress to more than one 32 KiB buffer.
+  std::vector<std::string> records;
+  std::string batch = "[";
+  uint32_t seed = 12345;
+  for (int i = 0; i < 30; ++i) {
+    std::string text;
+    for (int j = 0; j < 6000; ++j) {
+      seed = seed * 1103515245u + 12345u;
+      text.push_back(static_cast<char>('!' + (seed >> 16) % 90));
+      if (text.back() == '"' || text.back() == '\\') text.back() = '_';
+    }
+    records.push_back("{\"i\":" + std::to_string(i) + ",\"t\":\"" + text +
+                      "\"}");
+    batch += (i ? "," : "") + records.back();
+  }
+  batch += "]";
+  HttpSender sender(server_->UploadUrl());
+  EXPECT_TRUE(sender.SendBatch(batch));
+  EXPECT_EQ(server_->Records(), records);
+}
+
+TEST_F(HttpUploadTest, OnlyStatus200CountsAsAccepted) {
+  struct Case {
+    int status;
+    std::string body;
+  };
+  for (const Case& c : {Case{201, "created"}, Case{204, ""},
+                        Case{500, "internal trouble"}, Case{404, ""}}) {
+    SCOPED_TRACE(c.status);
+    ASSERT_TRUE(server_->AnswerStatus(c.status, c.body));
+    bool accepted = true;
+    const std::string err =
+        SendAndCaptureStderr(server_->UploadUrl(), "[{\"k\":1}]", &accepted);
+    EXPECT_FALSE(accepted);
+    EXPECT_EQ(err, FailureLine(c.body));
+  }
+  EXPECT_EQ(server_->Stats().refused, 4);
+  EXPECT_TRUE(server_->Records().empty());
+}
+
+TEST_F(HttpUploadTest, UnreachableServerGivesLibcurlsText) {
+  // Nothing listens on port 1 of the loopback address.
+  const std::string url = "http://127.0.0.1:1/collect";
+  const Clock::time_point start = Clock::now();
+  const HttpResponse response =
+      HttpClient::Post(url, "data_list=&gzip=1", 3, HttpHeaders());
+  EXPECT_EQ(response.status, -1);
+  EXPECT_EQ(response.body, curl_easy_strerror(CURLE_COULDNT_CONNECT));
+  EXPECT_TRUE(response.headers.empty());
+
+  bool accepted = true;
+  const std::string err = SendAndCaptureStderr(url, "[{}]", &accepted);
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(err, FailureLine(curl_easy_strerror(CURLE_COULDNT_CONNECT)));
+  EXPECT_LT(SecondsSince(start), 3.5);
+}
+
+TEST_F(HttpUploadTest, MissingUrlFailsWithoutRequest) {
+  bool accepted = true;
+  const std::string err = SendAndCaptureStderr("", "[{}]", &accepted);
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(err.rfind("Analytics SDK send failed: ", 0), 0u) << err;
+  EXPECT_GT(err.size(), FailureLine("").size());
+}
+
+TEST_F(HttpUploadTest, ServerThatNeverAnswersIsCutAtThreeSeconds) {
+  ASSERT_TRUE(server_->Delay(20));
+  bool accepted = true;
+  const Clock::time_point start = Clock::now();
+  const std::string err =
+      SendAndCaptureStderr(server_->UploadUrl(), "[{\"k\":1}]", &accepted);
+  const double elapsed = SecondsSince(start);
+  EXPECT_FALSE(accepted);
+  EXPECT_EQ(err, FailureLine(curl_easy_strerror(CURLE_OPERATION_TIMEDOUT)));
+  EXPECT_GE(elapsed, 2.8);
+  EXPECT_LT(elapsed, 4.5);
+}
+
+TEST_F(HttpUploadTest, DroppedConnectionIsATransportError) {
+  ASSERT_TRUE(server_->Drop(1));
+  const HttpResponse dropped =
+      HttpClient::Post(server_->UploadUrl(), "x", 3, HttpHeaders());
+  EXPECT_EQ(dropped.status, -1);
+  EXPECT_EQ(dropped.body, curl_easy_strerror(CURLE_GOT_NOTHING));
+  // The drop was for one request only; the next upload goes through on a
+  // fresh connection.
+  HttpSender sender(server_->UploadUrl());
+  EXPECT_TRUE(sender.SendBatch("[{\"after\":true}]"));
+  EXPECT_EQ(server_->Records(), std::vector<std::string>{"{\"after\":true}"});
+}
+
+TEST_F(HttpUploadTest, ResponseCarriesStatusBodyAndParsedHeaders) {
+  const HttpResponse response =
+      HttpClient::Post(server_->UploadUrl(), "not a form", 3, HttpHeaders());
+  EXPECT_EQ(response.status, 400);
+  EXPECT_EQ(response.body,
+            "malformed upload: body does not begin with \"data_list=\"\n");
+  EXPECT_EQ(response.headers.count("HTTP/1.1 400 Bad Request"), 1u);
+  EXPECT_EQ(response.headers.at("HTTP/1.1 400 Bad Request"), "present");
+  EXPECT_EQ(response.headers.at("Content-Length"),
+            std::to_string(response.body.size()));
+  EXPECT_EQ(response.headers.at("Content-Type"), "text/plain; charset=utf-8");
+  EXPECT_EQ(response.headers.count(""), 0u) << "end of the header block";
+}
+
+TEST(ParseHeaderLineTest, TrimsAndKeepsLinesWithoutColon) {
+  HttpHeaders headers;
+  ParseHeaderLine("HTTP/1.1 200 OK\r\n", &headers);
+  ParseHeaderLine(" \t Content-Type \t:  text/plain; a=b:c \r\n", &headers);
+  ParseHeaderLine("X-Empty:\r\n", &headers);
+  ParseHeaderLine("X-Twice: 1\r\n", &headers);
+  ParseHeaderLine("X-Twice: 2\r\n", &headers);
+  ParseHeaderLine("\r\n", &headers);
+  ParseHeaderLine("   \r\n", &headers);
+  const HttpHeaders expected = {{"HTTP/1.1 200 OK", "present"},
+                                {"Content-Type", "text/plain; a=b:c"},
+                                {"X-Empty", ""},
+                                {"X-Twice", "2"}};
+  EXPECT_EQ(headers, expected);
+}
+
+}  // namespace
+}  // namespace analytics
