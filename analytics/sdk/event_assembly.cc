@@ -1,0 +1,160 @@
+#include "analytics/sdk/event_assembly.h"
+
+#include <cstdlib>
+#include <iostream>
+
+#include "analytics/sdk/sdk.h"
+#include "platform/clock.h"
+
+namespace analytics {
+
+namespace {
+
+bool IsAsciiLetter(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
+
+bool IsLengthOfName(const std::string& text) {
+  return !text.empty() && text.size() <= kMaxNameLength;
+}
+
+}  // namespace
+
+bool IsValidName(const std::string& name) {
+  if (!IsLengthOfName(name)) return false;
+  const char first = name[0];
+  if (!IsAsciiLetter(first) && first != '_' && first != '$') return false;
+  for (size_t i = 1; i < name.size(); ++i) {
+    const char c = name[i];
+    if (!IsAsciiLetter(c) && !IsAsciiDigit(c) && c != '_' && c != '$') {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ValidatePropertyKeys(const PropertiesNode& properties) {
+  for (const auto& entry : properties) {
+    const std::string& key = entry.first;
+    if (!IsLengthOfName(key)) {
+      std::cerr << "The Property Key is empty or too long, max length is 100";
+      return false;
+    }
+    if (!IsValidName(key)) {
+      std::cerr << "The Property Key need to be a valid variable name.";
+      return false;
+    }
+    if (key == "$time" && entry.second.kind != utils::ValueKind::DATETIME) {
+      std::cerr << "The property '$time' should be DateTime type.";
+      return false;
+    }
+    if (key == "$project" && entry.second.kind != utils::ValueKind::STRING) {
+      std::cerr << "The property '$project' should be String type.";
+      return false;
+    }
+  }
+  return true;
+}
+
+int64_t NowMillis() {
+  return (platform::SystemTimeAsFileTime() - platform::kUnixEpochAsFileTime) /
+         10000;
+}
+
+int32_t MakeTrackId() {
+  // The last two digits of 100..198, the last three of 1000..1998 and the
+  // last four of the clock, read as one nine-digit number.
+  const int32_t first = (std::rand() % 99 + 100) % 100;
+  const int32_t second = (std::rand() % 999 + 1000) % 1000;
+  int64_t clock_digits = NowMillis() % 10000;
+  if (clock_digits < 0) clock_digits = -clock_digits;
+  return first * 10000000 + second * 10000 + static_cast<int32_t>(clock_digits);
+}
+
+utils::ObjectNode MakeLibObject() {
+  utils::ObjectNode lib;
+  lib.SetString("$lib", "cpp");
+  lib.SetString("$lib_method", "code");
+  lib.SetString("$lib_version", "1.1.1");
+  return lib;
+}
+
+bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
+                   const PropertiesNode& properties,
+                   const std::string& distinct_id,
+                   const std::string& original_id) {
+  if (!ValidatePropertyKeys(properties)) return false;
+  if (type == "track") {
+    if (!IsLengthOfName(event_name)) {
+      std::cerr << "The Event Name is empty or too long, max length is 100";
+      return false;
+    }
+    if (!IsValidName(event_name)) {
+      std::cerr << "The Event Name need to be a valid variable name.";
+      return false;
+    }
+  } else if (type == "track_signup") {
+    if (original_id.empty()) {
+      std::cerr << "The Original ID is empty." << std::endl;
+      return false;
+    }
+    if (original_id.size() > kMaxIdLength) {
+      std::cerr << "The Original ID is too long, max length is 255."
+                << std::endl;
+      return false;
+    }
+  }
+
+  PropertiesNode merged;
+  if (type.find("track") != std::string::npos) {
+    merged.MergeFrom(super_properties_);
+  }
+  merged.MergeFrom(properties);
+
+  // Only a caller's "$time" is checked to be a DATETIME; one that came in
+  // unchecked with the super properties must not put every record at 1970.
+  int64_t time = 0;
+  const utils::ValueNode* time_value = merged.Find("$time");
+  if (time_value != nullptr && time_value->kind == utils::ValueKind::DATETIME) {
+    // Unsigned arithmetic: an absurd date wraps instead of overflowing.
+    time = static_cast<int64_t>(
+        static_cast<uint64_t>(time_value->scalar.seconds) * 1000u +
+        static_cast<uint64_t>(static_cast<int64_t>(time_value->milliseconds)));
+  } else {
+    time = NowMillis();
+  }
+  merged.Remove("$time");
+
+  std::string project;
+  const utils::ValueNode* project_value = merged.Find("$project");
+  if (project_value != nullptr) {
+    if (project_value->kind == utils::ValueKind::STRING) {
+      project = project_value->string_value;
+    }
+    merged.Remove("$project");
+  }
+
+  if (is_login_id_) merged.SetBool("$is_login_id", true);
+
+  utils::ObjectNode record;
+  record.SetString("type", type);
+  record.SetInt("time", time);
+  record.SetString("distinct_id", distinct_id);
+  record.SetObject("properties", merged);
+  record.SetObject("lib", MakeLibObject());
+  record.SetInt("_track_id", MakeTrackId());
+  if (!project.empty()) record.SetString("project", project);
+  if (type == "track") {
+    record.SetString("event", event_name);
+  } else if (type == "track_signup") {
+    record.SetString("event", event_name);
+    record.SetString("original_id", original_id);
+  }
+
+  staging_store_.AddRecord(utils::ObjectNode::ToJsonString(record));
+  return true;
+}
+
+}  // namespace analytics

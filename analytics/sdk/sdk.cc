@@ -1,0 +1,133 @@
+#include "analytics/sdk/sdk.h"
+
+#include <cstdlib>
+#include <exception>
+#include <iostream>
+
+#include "analytics/sdk/event_assembly.h"
+#include "platform/clock.h"
+
+namespace analytics {
+
+namespace {
+
+constexpr size_t kFlushBatchLimit = 30;
+
+}  // namespace
+
+Sdk* Sdk::instance_ = nullptr;
+
+Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
+         const std::string& distinct_id, bool is_login_id,
+         int32_t max_staging_records)
+    : distinct_id_(distinct_id),
+      is_login_id_(is_login_id),
+      staging_store_(server_url, staging_file_path, max_staging_records) {
+  super_properties_.SetString("$lib", "cpp");
+  super_properties_.SetString("$lib_version", "1.1.1");
+}
+
+bool Sdk::Init(const std::string& staging_file_path,
+               const std::string& server_url, const std::string& distinct_id,
+               bool is_login_id, int32_t max_staging_records) {
+  if (distinct_id.empty()) {
+    std::cerr << "The Distinct ID is empty." << std::endl;
+    return false;
+  }
+  if (distinct_id.size() > kMaxIdLength) {
+    std::cerr << "The Distinct ID is too long, max length is 255." << std::endl;
+    return false;
+  }
+  if (instance_ != nullptr) return true;
+  // The store's locks are ready once it is constructed.
+  instance_ = new Sdk(staging_file_path, server_url, distinct_id, is_login_id,
+                      max_staging_records);
+  std::srand(static_cast<unsigned>(platform::CurrentTimeSeconds()));
+  return true;
+}
+
+void Sdk::EnableLog(bool enable) {
+  if (instance_ == nullptr) return;
+  instance_->staging_store_.SetLogEnabled(enable);
+}
+
+void Sdk::RegisterSuperProperties(const PropertiesNode& properties) {
+  if (instance_ == nullptr) return;
+  instance_->super_properties_.MergeFrom(properties);
+}
+
+void Sdk::Track(const std::string& event_name,
+                const PropertiesNode& properties) {
+  std::cout << "Sdk Track: " << event_name << std::endl;
+  if (instance_ == nullptr) return;
+  try {
+    const std::string text = utils::ObjectNode::ToJsonString(properties);
+    std::cout << "Sdk Track properties: " << text << std::endl;
+  } catch (const std::exception& e) {
+    std::cout << "Sdk Track properties print error: " << e.what() << std::endl;
+  }
+  instance_->AddEvent("track", event_name, properties, instance_->distinct_id_,
+                      std::string());
+}
+
+void Sdk::TrackInstallation(const std::string& event_name,
+                            const PropertiesNode& properties) {
+  if (instance_ == nullptr) return;
+  PropertiesNode install_properties;
+  install_properties.SetString("$ios_install_source", "");
+  install_properties.MergeFrom(properties);
+  instance_->AddEvent("track", event_name, install_properties,
+                      instance_->distinct_id_, std::string());
+}
+
+void Sdk::ProfileSet(const PropertiesNode& properties) {
+  if (instance_ == nullptr) return;
+  instance_->AddEvent("profile_set", std::string(), properties,
+                      instance_->distinct_id_, std::string());
+}
+
+void Sdk::Login(const std::string& login_id) {
+  if (instance_ == nullptr) return;
+  if (login_id.size() > kMaxIdLength) {
+    std::cout << "loginId:" << login_id << "is beyond the maximum length 255"
+              << std::endl;
+    return;
+  }
+  // An empty distinct id would leave every later record unattributable.
+  if (login_id.empty()) {
+    std::cerr << "The Login ID is empty." << std::endl;
+    return;
+  }
+  if (login_id == instance_->distinct_id_) return;
+  instance_->AddEvent("track_signup", "$SignUp", PropertiesNode(), login_id,
+                      instance_->distinct_id_);
+  instance_->distinct_id_ = login_id;
+  instance_->is_login_id_ = true;
+}
+
+void Sdk::Identify(const std::string& distinct_id, bool is_login_id) {
+  if (instance_ == nullptr) return;
+  // As with Login: records under an empty distinct id are unattributable.
+  if (distinct_id.empty()) {
+    std::cerr << "The Distinct ID is empty." << std::endl;
+    return;
+  }
+  if (is_login_id == instance_->is_login_id_ &&
+      distinct_id == instance_->distinct_id_) {
+    return;
+  }
+  instance_->distinct_id_ = distinct_id;
+  instance_->is_login_id_ = is_login_id;
+}
+
+bool Sdk::Flush() {
+  if (instance_ == nullptr) return false;
+  StagingStore& store = instance_->staging_store_;
+  store.LoadStagingFile();
+  while (store.QueueLength() != 0) {
+    if (!store.FlushBatch(kFlushBatchLimit, false)) return false;
+  }
+  return true;
+}
+
+}  // namespace analytics

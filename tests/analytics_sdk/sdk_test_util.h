@@ -1,0 +1,91 @@
+#ifndef TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
+#define TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "analytics/sdk/testing/sdk_test_peer.h"
+#include "gtest/gtest.h"
+
+namespace analytics {
+
+// A server address nothing listens on: any upload attempt fails fast and
+// prints "Analytics SDK send failed: ".
+inline const char kUnreachableUrl[] = "http://127.0.0.1:9/unused";
+
+// A fresh, empty folder for one test's staging file, removed afterwards.
+class ScratchFolder {
+ public:
+  ScratchFolder() {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "quillon_sdk_";
+    if (info != nullptr) {
+      name += std::string(info->test_suite_name()) + "_" + info->name();
+    }
+    path_ = std::filesystem::temp_directory_path() / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~ScratchFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  std::string File(const std::string& name) const {
+    return (path_ / name).string();
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+inline void WriteFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// A record text with its varying track id and time replaced by ID and TIME.
+inline std::string Normalized(const std::string& record) {
+  static const std::regex track_id("\"_track_id\":[0-9]+");
+  static const std::regex time("\"time\":-?[0-9]+");
+  return std::regex_replace(
+      std::regex_replace(record, track_id, "\"_track_id\":ID"), time,
+      "\"time\":TIME");
+}
+
+// The integer after "\"<key>\":" in a record text, or -1.
+inline long long IntField(const std::string& record, const std::string& key) {
+  const std::string marker = "\"" + key + "\":";
+  const size_t at = record.find(marker);
+  if (at == std::string::npos) return -1;
+  return std::stoll(record.substr(at + marker.size()));
+}
+
+// Starts every test with no SDK instance and leaves none behind.
+class SdkTest : public testing::Test {
+ protected:
+  SdkTest() { SdkTestPeer::ResetForTesting(); }
+  ~SdkTest() override { SdkTestPeer::ResetForTesting(); }
+
+  std::vector<std::string> Queued() {
+    return SdkTestPeer::QueuedRecords(SdkTestPeer::staging_store());
+  }
+
+  ScratchFolder folder_;
+};
+
+}  // namespace analytics
+
+#endif  // TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
