@@ -63,4 +63,9 @@ FlutterDesktopEngineRef FlutterEngine::TakeEngineHandle() {
   return engine_;
 }
 
+void FlutterEngine::ForgetEngineHandle() {
+  engine_ = nullptr;
+  messenger_ = std::make_unique<BinaryMessengerImpl>(nullptr);
+}
+
 }  // namespace flutter

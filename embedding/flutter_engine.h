@@ -36,6 +36,13 @@ class FlutterEngine : public PluginRegistry {
   BinaryMessenger* messenger() const { return messenger_.get(); }
 
  private:
+  friend class FlutterViewController;
+
+  // Forgets a handle that the library has already ended (a refused view
+  // controller), so that later calls report a stopped engine instead of
+  // using it; the messenger is detached from the ended engine's messenger.
+  void ForgetEngineHandle();
+
   FlutterDesktopEngineRef engine_ = nullptr;
   std::unique_ptr<BinaryMessengerImpl> messenger_;
   bool owns_engine_ = true;

@@ -13,6 +13,7 @@ FlutterViewController::FlutterViewController(int width, int height,
     controller_ = FlutterDesktopViewControllerCreate(width, height, engine);
   }
   if (controller_ == nullptr) {
+    engine_->ForgetEngineHandle();
     std::cerr << "Failed to create view controller." << std::endl;
     return;
   }

@@ -16,7 +16,8 @@ class FlutterViewController {
  public:
   // Starts an engine from |project| and creates its view, |width| x |height|
   // physical pixels. On failure logs "Failed to create view controller.";
-  // engine() is then set but view() is null.
+  // engine() is then set but view() is null, and the engine, which the
+  // library has ended, reports itself as not running.
   FlutterViewController(int width, int height, const EngineProject& project);
   // Ends view and engine through the library; never destroys the engine
   // handle itself, which the library owns.
