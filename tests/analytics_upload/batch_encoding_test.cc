@@ -4,6 +4,7 @@
 #include <zlib.h>
 
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <random>

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <locale>
 #include <random>
 #include <sstream>
 #include <thread>

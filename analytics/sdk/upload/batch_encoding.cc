@@ -83,13 +83,15 @@ std::optional<std::string> GzipCompress(std::string_view input) {
 std::string Base64Encode(std::string_view bytes) {
   static constexpr char kAlphabet[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  auto byte_at = [&bytes](size_t i) {
+    return static_cast<uint32_t>(static_cast<unsigned char>(bytes[i]));
+  };
   std::string out;
   out.reserve((bytes.size() + 2) / 3 * 4);
   size_t i = 0;
   for (; i + 3 <= bytes.size(); i += 3) {
-    const uint32_t group = (static_cast<uint8_t>(bytes[i]) << 16) |
-                           (static_cast<uint8_t>(bytes[i + 1]) << 8) |
-                           static_cast<uint8_t>(bytes[i + 2]);
+    const uint32_t group =
+        (byte_at(i) << 16) | (byte_at(i + 1) << 8) | byte_at(i + 2);
     out.push_back(kAlphabet[(group >> 18) & 0x3F]);
     out.push_back(kAlphabet[(group >> 12) & 0x3F]);
     out.push_back(kAlphabet[(group >> 6) & 0x3F]);
@@ -97,9 +99,9 @@ std::string Base64Encode(std::string_view bytes) {
   }
   const size_t rest = bytes.size() - i;
   if (rest > 0) {
-    uint32_t group = static_cast<uint32_t>(static_cast<uint8_t>(bytes[i]))
-                     << 16;
-    if (rest == 2) group |= static_cast<uint8_t>(bytes[i + 1]) << 8;
+    // Complete the last group with zero bits, then pad to four characters.
+    uint32_t group = byte_at(i) << 16;
+    if (rest == 2) group |= byte_at(i + 1) << 8;
     out.push_back(kAlphabet[(group >> 18) & 0x3F]);
     out.push_back(kAlphabet[(group >> 12) & 0x3F]);
     out.push_back(rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=');
