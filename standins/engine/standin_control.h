@@ -19,7 +19,8 @@
 //   null as documented and change nothing.
 // - All functions are thread-safe. No callback of this interface is called
 //   while the library holds one of its internal locks, so callbacks may call
-//   back into the library.
+//   back into the library; the one exception is StandinEngineReplyCallback,
+//   which runs under the lock of the engine's messenger (see there).
 // - Every control is process-wide state; StandinEngineResetControls() puts it
 //   back to the defaults (a fixture's SetUp should call it).
 #ifndef QUILLON_STANDINS_ENGINE_STANDIN_CONTROL_H_
@@ -114,7 +115,9 @@ StandinEngineEndRegistrars(FlutterDesktopEngineRef engine);
 
 // Receives the native side's reply to a delivered message: the bytes given to
 // FlutterDesktopMessengerSendResponse (null and 0 for an empty reply). It runs
-// on the thread that called FlutterDesktopMessengerSendResponse, at most once.
+// at most once, on the thread that called FlutterDesktopMessengerSendResponse,
+// while that thread holds the messenger's lock (so the engine cannot end
+// halfway): it must not wait for another thread that uses the messenger.
 typedef void (*StandinEngineReplyCallback)(const uint8_t* data, size_t size,
                                            void* user_data);
 

@@ -1,0 +1,241 @@
+// The window parts of the stand-in on Windows: the view window of class
+// "FLUTTERVIEW", the hidden window that parks it until the host adopts it,
+// the monitor DPI and the executable's folder.
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "standins/engine/engine_internal.h"
+#include "standins/engine/scripted_ui_win32.h"
+
+namespace standin {
+
+namespace {
+
+constexpr wchar_t kViewClass[] = L"FLUTTERVIEW";
+constexpr wchar_t kParkingClass[] = L"QuillonStandinViewParking";
+
+HINSTANCE LibraryModule() {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                         GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     reinterpret_cast<LPCWSTR>(&LibraryModule), &module);
+  return module;
+}
+
+FlutterDesktopViewController* ControllerOf(HWND window) {
+  return reinterpret_cast<FlutterDesktopViewController*>(
+      GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
+                                LPARAM lparam) {
+  switch (message) {
+    case WM_NCCREATE: {
+      auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+      break;
+    }
+    case WM_NCDESTROY: {
+      // Destroyed with its parent before the controller went.
+      FlutterDesktopViewController* controller = ControllerOf(window);
+      if (controller != nullptr && controller->view.hwnd == window) {
+        controller->view.hwnd = nullptr;
+      }
+      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+      break;
+    }
+    case WM_ERASEBKGND:
+      return 1;
+    case WM_PAINT: {
+      PAINTSTRUCT paint;
+      HDC dc = BeginPaint(window, &paint);
+      if (dc != nullptr) {
+        FillRect(dc, &paint.rcPaint,
+                 reinterpret_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
+      }
+      EndPaint(window, &paint);
+      return 0;
+    }
+    case WM_TIMER:
+    case kScriptedUiResume: {
+      FlutterDesktopViewController* controller = ControllerOf(window);
+      // A copy: a step may destroy the controller while it runs.
+      std::shared_ptr<ScriptedUi> scripted_ui =
+          controller != nullptr ? controller->scripted_ui : nullptr;
+      if (scripted_ui != nullptr) {
+        NoThrowVoid([&] {
+          if (message == WM_TIMER) {
+            scripted_ui->OnTimer(wparam);
+          } else {
+            scripted_ui->OnResume();
+          }
+        });
+        return 0;
+      }
+      break;
+    }
+    default:
+      break;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+bool RegisterClasses() {
+  // Registered once for the life of the process; the DLL is never unloaded
+  // before its windows are gone.
+  static const bool registered = [] {
+    HINSTANCE module = LibraryModule();
+    WNDCLASSEXW view{};
+    view.cbSize = sizeof(view);
+    view.lpfnWndProc = ViewWindowProc;
+    view.hInstance = module;
+    view.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    view.lpszClassName = kViewClass;
+    WNDCLASSEXW parking{};
+    parking.cbSize = sizeof(parking);
+    parking.lpfnWndProc = DefWindowProcW;
+    parking.hInstance = module;
+    parking.lpszClassName = kParkingClass;
+    return RegisterClassExW(&view) != 0 && RegisterClassExW(&parking) != 0;
+  }();
+  return registered;
+}
+
+// Releases a screen device context on every path.
+struct ScreenDc {
+  ScreenDc() : dc(GetDC(nullptr)) {}
+  ~ScreenDc() {
+    if (dc != nullptr) {
+      ReleaseDC(nullptr, dc);
+    }
+  }
+  ScreenDc(const ScreenDc&) = delete;
+  ScreenDc& operator=(const ScreenDc&) = delete;
+  HDC dc;
+};
+
+struct ModuleDeleter {
+  void operator()(HMODULE module) const { FreeLibrary(module); }
+};
+
+}  // namespace
+
+bool CreateViewWindows(FlutterDesktopViewController* controller, int width,
+                       int height) {
+  if (!RegisterClasses()) {
+    return false;
+  }
+  HINSTANCE module = LibraryModule();
+  controller->parking_window =
+      CreateWindowExW(WS_EX_TOOLWINDOW, kParkingClass, L"", WS_POPUP, 0, 0,
+                      width, height, nullptr, nullptr, module, nullptr);
+  if (controller->parking_window == nullptr) {
+    return false;
+  }
+  // The creation parameter is the controller: never null, which the host's
+  // window-creation hook relies on to recognise the view.
+  controller->view.hwnd = CreateWindowExW(
+      0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
+      height, controller->parking_window, nullptr, module, controller);
+  return controller->view.hwnd != nullptr;
+}
+
+void DestroyViewWindows(FlutterDesktopViewController* controller) {
+  HWND view = controller->view.hwnd;
+  if (view != nullptr && IsWindow(view)) {
+    SetWindowLongPtrW(view, GWLP_USERDATA, 0);
+    DestroyWindow(view);
+  }
+  controller->view.hwnd = nullptr;
+  if (controller->parking_window != nullptr) {
+    DestroyWindow(controller->parking_window);
+    controller->parking_window = nullptr;
+  }
+}
+
+UINT MonitorDpi(HMONITOR monitor) {
+  using GetDpiForMonitorFunction =
+      HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
+  static const std::unique_ptr<HINSTANCE__, ModuleDeleter> shcore(
+      LoadLibraryW(L"shcore.dll"));
+  static const auto get_dpi_for_monitor =
+      shcore == nullptr ? nullptr
+                        : reinterpret_cast<GetDpiForMonitorFunction>(
+                              reinterpret_cast<void (*)()>(GetProcAddress(
+                                  shcore.get(), "GetDpiForMonitor")));
+  if (get_dpi_for_monitor != nullptr && monitor != nullptr) {
+    UINT dpi_x = 0;
+    UINT dpi_y = 0;
+    const int kEffectiveDpi = 0;
+    if (SUCCEEDED(
+            get_dpi_for_monitor(monitor, kEffectiveDpi, &dpi_x, &dpi_y)) &&
+        dpi_x != 0) {
+      return dpi_x;
+    }
+  }
+  ScreenDc screen;
+  int dpi = screen.dc != nullptr ? GetDeviceCaps(screen.dc, LOGPIXELSX) : 0;
+  return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+void ReopenOutputStreams() {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  // Streams that had nowhere to go before a console was attached follow it.
+  if (GetConsoleWindow() != nullptr) {
+    if (_fileno(stdout) < 0) {
+      FILE* unused = std::freopen("CONOUT$", "w", stdout);
+      (void)unused;
+    }
+    if (_fileno(stderr) < 0) {
+      FILE* unused = std::freopen("CONOUT$", "w", stderr);
+      (void)unused;
+    }
+  }
+}
+
+std::wstring ExecutableFolder() {
+  std::vector<wchar_t> buffer(MAX_PATH);
+  for (;;) {
+    DWORD length = GetModuleFileNameW(nullptr, buffer.data(),
+                                      static_cast<DWORD>(buffer.size()));
+    if (length == 0) {
+      return L".";
+    }
+    if (length < buffer.size()) {
+      std::wstring path(buffer.data(), length);
+      size_t separator = path.find_last_of(L"\\/");
+      return separator == std::wstring::npos ? L"." : path.substr(0, separator);
+    }
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+void StartScriptedUi(FlutterDesktopViewController* controller) {
+  Library& library = GetLibrary();
+  {
+    std::lock_guard<std::mutex> guard(library.mutex);
+    if (!library.scripted_ui_enabled || library.scripted_ui_started) {
+      return;
+    }
+    library.scripted_ui_started = true;
+  }
+  controller->scripted_ui = std::make_shared<ScriptedUi>(
+      controller->engine, controller->view.hwnd, controller->parking_window);
+  // Runs once the host's message loop turns, after the view was adopted.
+  PostMessageW(controller->view.hwnd, kScriptedUiResume, 0, 0);
+}
+
+void StopScriptedUi(FlutterDesktopViewController* controller) {
+  if (controller->scripted_ui != nullptr) {
+    controller->scripted_ui->Stop();
+    controller->scripted_ui.reset();
+  }
+}
+
+}  // namespace standin

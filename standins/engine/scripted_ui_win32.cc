@@ -1,0 +1,546 @@
+#include "standins/engine/scripted_ui_win32.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "embedding/encodable_value.h"
+#include "embedding/method_call.h"
+#include "embedding/method_result.h"
+#include "embedding/standard_codec.h"
+#include "standins/engine/transcript.h"
+#include "standins/engine/value_notation.h"
+
+namespace standin {
+
+namespace {
+
+constexpr UINT_PTR kWaitTimer = 1;
+constexpr UINT_PTR kReplyTimer = 2;
+constexpr UINT kFrameActionMessage = 0x7FFE;
+
+// Travels with a delivered message to its reply; freed by whichever of reply
+// or drop comes.
+struct ReplyContext {
+  std::weak_ptr<ScriptedUi> ui;
+  uint64_t token;
+};
+
+void OnReply(const uint8_t* data, size_t size, void* user_data) {
+  std::unique_ptr<ReplyContext> context(static_cast<ReplyContext*>(user_data));
+  if (auto ui = context->ui.lock()) {
+    NoThrowVoid([&] { ui->ReceiveReply(context->token, data, size); });
+  }
+}
+
+void OnDrop(void* user_data) {
+  std::unique_ptr<ReplyContext> context(static_cast<ReplyContext*>(user_data));
+  if (auto ui = context->ui.lock()) {
+    ui->ReceiveDrop(context->token);
+  }
+}
+
+std::string ReadFile(const std::wstring& path, bool* found) {
+  std::unique_ptr<FILE, int (*)(FILE*)> file(_wfopen(path.c_str(), L"rb"),
+                                             &std::fclose);
+  *found = file != nullptr;
+  std::string text;
+  if (file == nullptr) {
+    return text;
+  }
+  char buffer[4096];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof(buffer), file.get())) > 0) {
+    text.append(buffer, count);
+  }
+  return text;
+}
+
+std::wstring ScenarioPath(const std::wstring& assets_path) {
+  DWORD size = GetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO", nullptr, 0);
+  if (size > 1) {
+    std::vector<wchar_t> path(size);
+    if (GetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO", path.data(),
+                                size) +
+            1 ==
+        size) {
+      return path.data();
+    }
+  }
+  return assets_path + L"\\scenario.txt";
+}
+
+// Gathers the decoded reply of a method call as text.
+class DescribingResult : public flutter::MethodResult {
+ public:
+  std::string text;
+
+ protected:
+  void HandleSuccess(const flutter::EncodableValue* result) override {
+    text = "success " + (result != nullptr ? FormatValueNotation(*result)
+                                           : std::string("null"));
+  }
+  void HandleError(const std::string& code, const std::string& message,
+                   const flutter::EncodableValue* details) override {
+    text = "error " + FormatValueNotation(flutter::EncodableValue(code)) + " " +
+           FormatValueNotation(flutter::EncodableValue(message)) + " " +
+           (details != nullptr ? FormatValueNotation(*details)
+                               : std::string("null"));
+  }
+  void HandleNotImplemented() override { text = "not-implemented"; }
+};
+
+// Calls a table entry through a pointer of the given type. Entries are read
+// as plain function pointers and cast to their signature only here.
+using Entry = void (*)();
+
+template <typename Function>
+Function EntryAs(Entry entry) {
+  return reinterpret_cast<Function>(entry);
+}
+
+}  // namespace
+
+ScriptedUi::ScriptedUi(FlutterDesktopEngine* engine, HWND view,
+                       HWND parking_window)
+    : engine_(engine),
+      view_(view),
+      parking_window_(parking_window),
+      arguments_(engine->arguments),
+      assets_path_(engine->paths[0]) {}
+
+void ScriptedUi::Stop() {
+  stopped_ = true;
+  if (IsWindow(view_)) {
+    KillTimer(view_, kWaitTimer);
+    KillTimer(view_, kReplyTimer);
+  }
+  std::lock_guard<std::mutex> guard(reply_mutex_);
+  message_step_ = nullptr;
+  ++reply_token_;
+}
+
+void ScriptedUi::OnResume() {
+  if (!loaded_) {
+    Load();
+  }
+  if (waiting_ == Waiting::kReply) {
+    ReplyState state;
+    {
+      std::lock_guard<std::mutex> guard(reply_mutex_);
+      state = reply_state_;
+    }
+    if (state == ReplyState::kPending) {
+      return;
+    }
+    FinishMessage(false);
+  }
+  Run();
+}
+
+void ScriptedUi::OnTimer(UINT_PTR timer) {
+  KillTimer(view_, timer);
+  if (timer == kWaitTimer && waiting_ == Waiting::kTimer) {
+    Print(steps_[next_ - 1].text + " -> done");
+    waiting_ = Waiting::kNothing;
+  } else if (timer == kReplyTimer && waiting_ == Waiting::kReply) {
+    FinishMessage(true);
+  } else {
+    return;
+  }
+  Run();
+}
+
+void ScriptedUi::ReceiveReply(uint64_t token, const uint8_t* data,
+                              size_t size) {
+  {
+    std::lock_guard<std::mutex> guard(reply_mutex_);
+    if (token != reply_token_ || reply_state_ != ReplyState::kPending) {
+      return;
+    }
+    reply_state_ = ReplyState::kReceived;
+    reply_bytes_.assign(data, data + (data != nullptr ? size : 0));
+  }
+  PostMessageW(view_, kScriptedUiResume, 0, 0);
+}
+
+void ScriptedUi::ReceiveDrop(uint64_t token) {
+  {
+    std::lock_guard<std::mutex> guard(reply_mutex_);
+    if (token != reply_token_ || reply_state_ != ReplyState::kPending) {
+      return;
+    }
+    reply_state_ = ReplyState::kDropped;
+  }
+  PostMessageW(view_, kScriptedUiResume, 0, 0);
+}
+
+void ScriptedUi::Load() {
+  loaded_ = true;
+  std::wstring path = ScenarioPath(assets_path_);
+  bool found = false;
+  std::string text = ReadFile(path, &found);
+  if (!found) {
+    // No script: behave like a user interface that shows itself and idles.
+    Print("scenario-missing [" + EscapeText(ToUtf8(path)) + "]");
+    Step show;
+    show.kind = StepKind::kShow;
+    show.text = "show";
+    steps_.push_back(show);
+    return;
+  }
+  Print("scenario [" + EscapeText(ToUtf8(path)) + "]");
+  Scenario scenario = ParseScenario(text);
+  for (const std::string& error : scenario.errors) {
+    Print("error " + error);
+  }
+  steps_ = std::move(scenario.steps);
+}
+
+void ScriptedUi::Run() {
+  if (running_) {
+    return;  // a step's own message loop dispatched a resume
+  }
+  running_ = true;
+  while (!stopped_ && waiting_ == Waiting::kNothing && next_ < steps_.size()) {
+    const Step& step = steps_[next_++];
+    if (!Execute(step)) {
+      break;
+    }
+  }
+  running_ = false;
+  if (!stopped_ && waiting_ == Waiting::kNothing && next_ == steps_.size() &&
+      !finished_) {
+    finished_ = true;
+    Print("end");
+  }
+}
+
+bool ScriptedUi::Execute(const Step& step) {
+  const std::string& text = step.text;
+  HWND top = TopLevelWindow();
+  switch (step.kind) {
+    case StepKind::kPrintArgs:
+      Print("args " + std::to_string(arguments_.size()));
+      for (size_t i = 0; i < arguments_.size(); ++i) {
+        Print("arg " + std::to_string(i) + " [" + EscapeText(arguments_[i]) +
+              "]");
+      }
+      return true;
+    case StepKind::kShow:
+      if (top == nullptr) {
+        Print(text + " -> no-window");
+        return true;
+      }
+      ShowWindow(top, SW_SHOW);
+      Print(text + " -> visible=" + (IsWindowVisible(top) ? "1" : "0"));
+      return true;
+    case StepKind::kWait:
+      waiting_ = Waiting::kTimer;
+      SetTimer(view_, kWaitTimer, static_cast<UINT>(step.numbers[0]), nullptr);
+      return false;
+    case StepKind::kReplyTimeout:
+      reply_timeout_ms_ = static_cast<UINT>(step.numbers[0]);
+      Print(text + " -> done");
+      return true;
+    case StepKind::kEcho:
+      Print(text);
+      return true;
+    case StepKind::kSend:
+      return StartMessage(step, step.bytes);
+    case StepKind::kMethod: {
+      flutter::EncodableValue arguments;
+      std::string error;
+      if (!ParseValueNotation(step.value_text, &arguments, &error)) {
+        Print(text + " -> bad-value " + error);
+        return true;
+      }
+      flutter::MethodCall call(
+          step.method, std::make_unique<flutter::EncodableValue>(arguments));
+      auto bytes =
+          flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+      return StartMessage(step, *bytes);
+    }
+    case StepKind::kCall:
+    case StepKind::kTable: {
+      FARPROC proc =
+          GetProcAddress(GetModuleHandleW(nullptr), step.name.c_str());
+      if (proc == nullptr) {
+        Print(text + " -> missing");
+        return true;
+      }
+      auto exported =
+          reinterpret_cast<void* (*)()>(reinterpret_cast<void (*)()>(proc));
+      void* record = exported();
+      if (step.kind == StepKind::kCall) {
+        Print(text + " -> " + DescribePointer(record));
+        return true;
+      }
+      // The record holds two 8-byte table pointers; a table is an array of
+      // 8-byte function pointers.
+      if (record == nullptr) {
+        Print(text + " -> null-record");
+        return true;
+      }
+      const Entry* table = static_cast<const Entry* const*>(record)[step.table];
+      if (table == nullptr || table[step.index] == nullptr) {
+        Print(text + (table == nullptr ? " -> null-table" : " -> null-entry"));
+        return true;
+      }
+      Entry entry = table[step.index];
+      std::string result = "done";
+      switch (step.signature) {
+        case EntrySignature::kBool:
+          result = EntryAs<bool (*)()>(entry)() ? "true" : "false";
+          break;
+        case EntrySignature::kPointer:
+          result = DescribePointer(EntryAs<void* (*)()>(entry)());
+          break;
+        case EntrySignature::kVoidBool:
+          EntryAs<void (*)(bool)>(entry)(step.numbers[0] != 0);
+          break;
+        case EntrySignature::kVoidInt32Int32:
+          EntryAs<void (*)(int32_t, int32_t)>(entry)(
+              static_cast<int32_t>(step.numbers[0]),
+              static_cast<int32_t>(step.numbers[1]));
+          break;
+        case EntrySignature::kVoidInt32:
+          EntryAs<void (*)(int32_t)>(entry)(
+              static_cast<int32_t>(step.numbers[0]));
+          break;
+      }
+      Print(text + " -> " + result);
+      return true;
+    }
+    case StepKind::kPost:
+      Print(text + " -> " +
+            (PostToTopLevel(static_cast<UINT>(step.numbers[0]),
+                            static_cast<WPARAM>(step.numbers[1]),
+                            static_cast<LPARAM>(step.numbers[2]))
+                 ? "1"
+                 : "0"));
+      return true;
+    case StepKind::kFrameMove: {
+      HANDLE heap = GetProcessHeap();
+      auto* record =
+          static_cast<int32_t*>(HeapAlloc(heap, 0, 5 * sizeof(int32_t)));
+      bool posted = false;
+      if (record != nullptr) {
+        for (int i = 0; i < 5; ++i) {
+          record[i] = static_cast<int32_t>(step.numbers[i]);
+        }
+        posted = PostToTopLevel(kFrameActionMessage, 1,
+                                reinterpret_cast<LPARAM>(record));
+        if (!posted) {
+          HeapFree(heap, 0, record);
+        }
+      }
+      Print(text + " -> " + (posted ? "1" : "0"));
+      return true;
+    }
+    case StepKind::kFrameTitle: {
+      // The window's owner frees both blocks once it has read them.
+      HANDLE heap = GetProcessHeap();
+      std::wstring title = FromUtf8(step.name);
+      size_t bytes = (title.size() + 1) * sizeof(wchar_t);
+      auto* string = static_cast<wchar_t*>(HeapAlloc(heap, 0, bytes));
+      auto* record = static_cast<wchar_t**>(HeapAlloc(heap, 0, sizeof(void*)));
+      bool posted = false;
+      if (string != nullptr && record != nullptr) {
+        std::memcpy(string, title.c_str(), bytes);
+        *record = string;
+        posted = PostToTopLevel(kFrameActionMessage, 2,
+                                reinterpret_cast<LPARAM>(record));
+      }
+      if (!posted) {
+        if (string != nullptr) {
+          HeapFree(heap, 0, string);
+        }
+        if (record != nullptr) {
+          HeapFree(heap, 0, record);
+        }
+      }
+      Print(text + " -> " + (posted ? "1" : "0"));
+      return true;
+    }
+    case StepKind::kFrameRefresh:
+    case StepKind::kFrameAction: {
+      WPARAM action = step.kind == StepKind::kFrameRefresh
+                          ? 3
+                          : static_cast<WPARAM>(step.numbers[0]);
+      Print(text + " -> " +
+            (PostToTopLevel(kFrameActionMessage, action, 0) ? "1" : "0"));
+      return true;
+    }
+    case StepKind::kWindow: {
+      if (top == nullptr) {
+        Print(text + " -> no-window");
+        return true;
+      }
+      RECT frame{};
+      RECT client{};
+      GetWindowRect(top, &frame);
+      GetClientRect(top, &client);
+      int length = GetWindowTextLengthW(top);
+      std::wstring title(static_cast<size_t>(length) + 1, L'\0');
+      title.resize(GetWindowTextW(top, &title[0], length + 1));
+      char line[160];
+      std::snprintf(line, sizeof(line),
+                    " -> x=%ld y=%ld w=%ld h=%ld client=%ldx%ld visible=%d "
+                    "title=[",
+                    frame.left, frame.top, frame.right - frame.left,
+                    frame.bottom - frame.top, client.right, client.bottom,
+                    IsWindowVisible(top) ? 1 : 0);
+      Print(text + line + EscapeText(ToUtf8(title)) + "]");
+      return true;
+    }
+    case StepKind::kView: {
+      if (!IsWindow(view_)) {
+        Print(text + " -> no-view");
+        return true;
+      }
+      RECT client{};
+      GetClientRect(view_, &client);
+      HWND parent = GetParent(view_);
+      const char* parent_name = parent == parking_window_ ? "parking"
+                                : parent == top           ? "top-level"
+                                : parent == nullptr       ? "none"
+                                                          : "other";
+      char line[96];
+      std::snprintf(line, sizeof(line), " -> w=%ld h=%ld parent=%s",
+                    client.right, client.bottom, parent_name);
+      Print(text + line);
+      return true;
+    }
+    case StepKind::kDestroy: {
+      // The window's owner may end the engine and this scenario with it.
+      BOOL destroyed = top != nullptr && DestroyWindow(top);
+      Print(text + " -> " + (destroyed ? "1" : "0"));
+      return true;
+    }
+  }
+  return true;
+}
+
+bool ScriptedUi::StartMessage(const Step& step,
+                              const std::vector<uint8_t>& bytes) {
+  uint64_t token;
+  {
+    std::lock_guard<std::mutex> guard(reply_mutex_);
+    token = ++reply_token_;
+    message_step_ = &step;
+    reply_state_ = ReplyState::kPending;
+    reply_bytes_.clear();
+  }
+  auto* context = new ReplyContext{weak_from_this(), token};
+  int32_t outcome = DeliverMessage(engine_, step.name, bytes.data(),
+                                   bytes.size(), &OnReply, &OnDrop, context);
+  if (outcome != 1) {
+    if (outcome < 0) {
+      delete context;  // nothing was delivered, nothing will call back
+    }
+    {
+      std::lock_guard<std::mutex> guard(reply_mutex_);
+      message_step_ = nullptr;
+      ++reply_token_;
+    }
+    Print(step.text + (outcome == 0 ? " -> no-handler" : " -> engine-ended"));
+    return true;
+  }
+  if (stopped_) {
+    return false;
+  }
+  waiting_ = Waiting::kReply;
+  bool answered;
+  {
+    std::lock_guard<std::mutex> guard(reply_mutex_);
+    answered = reply_state_ != ReplyState::kPending;
+  }
+  if (answered) {  // during the delivery
+    FinishMessage(false);
+    return true;
+  }
+  SetTimer(view_, kReplyTimer, reply_timeout_ms_, nullptr);
+  return false;
+}
+
+void ScriptedUi::FinishMessage(bool timed_out) {
+  const Step* step;
+  ReplyState state;
+  std::vector<uint8_t> reply;
+  {
+    std::lock_guard<std::mutex> guard(reply_mutex_);
+    step = message_step_;
+    state = reply_state_;
+    reply.swap(reply_bytes_);
+    message_step_ = nullptr;
+    ++reply_token_;
+  }
+  KillTimer(view_, kReplyTimer);
+  waiting_ = Waiting::kNothing;
+  if (step == nullptr) {
+    return;
+  }
+  std::string outcome;
+  if (timed_out) {
+    outcome = "no-reply";
+  } else if (state == ReplyState::kDropped) {
+    outcome = "engine-ended";
+  } else if (step->kind == StepKind::kMethod) {
+    outcome = DescribeMethodReply(reply);
+  } else {
+    outcome = reply.empty() ? "empty" : HexBytes(reply.data(), reply.size());
+  }
+  Print(step->text + " -> " + outcome);
+}
+
+std::string ScriptedUi::DescribeMethodReply(
+    const std::vector<uint8_t>& reply) const {
+  if (reply.empty()) {
+    return "not-implemented";
+  }
+  DescribingResult result;
+  if (!flutter::StandardMethodCodec::GetInstance().DecodeReply(
+          reply.data(), reply.size(), &result) ||
+      result.text.empty()) {
+    return "undecodable " + HexBytes(reply.data(), reply.size());
+  }
+  return result.text;
+}
+
+HWND ScriptedUi::TopLevelWindow() const {
+  if (!IsWindow(view_)) {
+    return nullptr;
+  }
+  HWND root = GetAncestor(view_, GA_ROOT);
+  return root == parking_window_ ? nullptr : root;
+}
+
+std::string ScriptedUi::DescribePointer(const void* pointer) const {
+  if (pointer == nullptr) {
+    return "null";
+  }
+  char text[40];
+  std::snprintf(text, sizeof(text), "0x%016" PRIxPTR,
+                reinterpret_cast<uintptr_t>(pointer));
+  std::string description(text);
+  if (pointer == TopLevelWindow()) {
+    description += " top-level";
+  } else if (pointer == view_) {
+    description += " view";
+  }
+  return description;
+}
+
+bool ScriptedUi::PostToTopLevel(UINT message, WPARAM wparam, LPARAM lparam) {
+  HWND top = TopLevelWindow();
+  return top != nullptr && PostMessageW(top, message, wparam, lparam) != 0;
+}
+
+void ScriptedUi::Print(const std::string& line) { WriteTranscriptLine(line); }
+
+}  // namespace standin
