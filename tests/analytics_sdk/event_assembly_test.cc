@@ -36,18 +36,6 @@ TEST(MakeTrackIdTest, NeverNegativeNorLongerThanNineDigits) {
   }
 }
 
-TEST(MakeTrackIdTest, EndsInTheLastFourDigitsOfTheClock) {
-  // Retry in case the clock moves between the reads.
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    const int64_t before = NowMillis();
-    const int32_t id = MakeTrackId();
-    const int64_t after = NowMillis();
-    if (before != after) continue;
-    EXPECT_EQ(id % 10000, before % 10000);
-    return;
-  }
-}
-
 using AddEventTest = SdkTest;
 
 TEST_F(AddEventTest, InstallRecordHasTheDocumentedLayout) {

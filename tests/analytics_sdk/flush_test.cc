@@ -111,15 +111,6 @@ TEST_F(FlushTest, AFailedBatchStopsTheFlushAndIsSentFirstNextTime) {
   EXPECT_EQ(server_->Records(), staged);
 }
 
-TEST_F(FlushTest, OnlyStatus200CountsAsAccepted) {
-  ASSERT_TRUE(InitWithCapacity(1000));
-  StreamCapture capture;
-  TrackRange(1, 2);
-  ASSERT_TRUE(server_->AnswerStatus(204, "", 1));
-  EXPECT_FALSE(Sdk::Flush());
-  EXPECT_EQ(SdkTestPeer::staging_store().QueueLength(), 2u);
-}
-
 TEST_F(FlushTest, ABatchOfOneIsTheRecordBetweenBrackets) {
   ASSERT_TRUE(InitWithCapacity(1000));
   Sdk::EnableLog(true);

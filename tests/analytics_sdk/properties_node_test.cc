@@ -167,12 +167,6 @@ TEST(ObjectNodeTest, StringsAreEscapedOnlyWhereJsonNeedsIt) {
             "\"s\":\"tab\\tlf\\ncr\\rq\\\"bs\\\\\xE4\xB8\xAD\xE6\x96\x87/\"}");
 }
 
-TEST(ObjectNodeTest, KeysAreWrittenUnescaped) {
-  ObjectNode node;
-  node.SetInt("a\"b", 1);
-  EXPECT_EQ(Json(node), "{\"a\"b\":1}");
-}
-
 TEST(ObjectNodeTest, ToJsonAppendsToExistingText) {
   ObjectNode node;
   node.SetBool("x", true);
@@ -257,12 +251,6 @@ TEST(IsValidUtf8Test, MultiByteSequencesAtTheirEdges) {
   }
 }
 
-TEST(IsValidUtf8Test, LooksNoFurtherThanTheEndOfTheString) {
-  // The buffer continues with valid continuation bytes past the string.
-  const char buffer[] = "\xE4\xB8\xAD";
-  EXPECT_FALSE(utils::IsValidUtf8(std::string(buffer, 2)));
-}
-
 TEST(ObjectNodeTest, SetObjectNestsADeepCopyButNotInProperties) {
   ObjectNode inner;
   inner.SetString("s", "before");
@@ -328,21 +316,6 @@ TEST(ObjectNodeTest, MergeFromOverwritesAndAddsButKeepsOthers) {
             "\"only_target\":\"t\",\"shared\":[\"new\"]}");
   target.MergeFrom(target);
   EXPECT_EQ(target.size(), 4u);
-}
-
-TEST(ObjectNodeTest, RemovalAndIteration) {
-  PropertiesNode node;
-  node.SetInt("b", 2);
-  node.SetInt("a", 1);
-  node.SetInt("c", 3);
-  EXPECT_TRUE(node.Remove("b"));
-  EXPECT_FALSE(node.Remove("b"));
-  std::vector<std::string> keys;
-  for (const auto& entry : node) keys.push_back(entry.first);
-  EXPECT_EQ(keys, (std::vector<std::string>{"a", "c"}));
-  node.Clear();
-  EXPECT_TRUE(node.empty());
-  EXPECT_EQ(Json(node), "{}");
 }
 
 }  // namespace

@@ -59,17 +59,6 @@ TEST(LocalTimeTest, AppliesTheProcessTimeZone) {
   EXPECT_EQ(tm.tm_sec, 9);
 }
 
-TEST(LocalTimeTest, CrossesTheDayBoundaryInLocalTime) {
-  UseZoneThreeHoursEast();
-  std::tm tm;
-  // 2024-02-28 22:30:00 UTC is already February 29th three hours east.
-  ASSERT_TRUE(ToLocalTime(1709159400, &tm));
-  EXPECT_EQ(tm.tm_mon + 1, 2);
-  EXPECT_EQ(tm.tm_mday, 29);
-  EXPECT_EQ(tm.tm_hour, 1);
-  EXPECT_EQ(tm.tm_min, 30);
-}
-
 #ifdef _WIN32
 TEST(LocalTimeTest, RefusedTimeLeavesAZeroedResult) {
   std::tm tm;
