@@ -1,0 +1,67 @@
+// The native end of the "analytics_plugin" channel: turns the user
+// interface's method calls into calls of the process-wide analytics SDK and
+// answers each call exactly once.
+#ifndef QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
+#define QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
+
+#include <memory>
+#include <string>
+
+#include "embedding/encodable_value.h"
+#include "embedding/flutter_windows.h"
+#include "embedding/method_call.h"
+#include "embedding/method_result.h"
+#include "embedding/plugin_registrar.h"
+
+namespace analytics {
+
+class AnalyticsPlugin : public flutter::Plugin {
+ public:
+  // Attaches a new plugin to the engine's registrar for "AnalyticsPlugin":
+  // installs the channel handler and hands the plugin to the registrar, which
+  // owns it from then on. Does nothing for a null registrar.
+  static void RegisterWithRegistrar(FlutterDesktopPluginRegistrarRef registrar);
+
+  AnalyticsPlugin();
+  ~AnalyticsPlugin() override;
+
+  AnalyticsPlugin(const AnalyticsPlugin&) = delete;
+  AnalyticsPlugin& operator=(const AnalyticsPlugin&) = delete;
+
+  // Dispatches by exact method name: "initialize", "trackEvent",
+  // "setUserProfile", "login", "logout", "flush"; anything else is answered
+  // not-implemented. Never throws.
+  void HandleMethodCall(const flutter::MethodCall& call,
+                        std::unique_ptr<flutter::MethodResult> result);
+
+ private:
+  // Each handler answers |result| exactly once and lets no standard
+  // exception out. |arguments| may be null.
+  void HandleInitialize(const flutter::EncodableValue* arguments,
+                        flutter::MethodResult& result);
+  void HandleTrackEvent(const flutter::EncodableValue* arguments,
+                        flutter::MethodResult& result);
+  void HandleSetUserProfile(const flutter::EncodableValue* arguments,
+                            flutter::MethodResult& result);
+  void HandleLogin(const flutter::EncodableValue* arguments,
+                   flutter::MethodResult& result);
+  void HandleLogout(flutter::MethodResult& result);
+  void HandleFlush(flutter::MethodResult& result);
+
+  // False (after answering "NOT_INITIALIZED") before a successful
+  // "initialize".
+  bool CheckInitialized(flutter::MethodResult& result) const;
+
+  // Writes |line| to standard output, with a line end and a flush, while
+  // logging is on.
+  void Log(const std::string& line) const;
+
+  bool initialized_ = false;
+  std::string server_url_;
+  bool enable_log_ = false;
+  bool activate_ = false;
+};
+
+}  // namespace analytics
+
+#endif  // QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
