@@ -233,6 +233,27 @@ TEST_F(ChannelTest, HandlerMayClearItsOwnChannelWhileRunning) {
   EXPECT_EQ(StandinEngineHasChannelCallback(handle_, kChannel), 0);
 }
 
+TEST_F(ChannelTest, RawReplyCallbackSendsOnlyTheFirstResponse) {
+  engine_->messenger()->SetMessageHandler(
+      "raw", [](const uint8_t* message, size_t size, ReplyCallback reply) {
+        ReplyCallback copy = reply;
+        reply(message, size);
+        copy(nullptr, 0);
+        reply(nullptr, 0);
+      });
+  StderrCapture capture;
+  ReplyRecorder reply;
+  const std::vector<uint8_t> message = {4, 5, 6};
+  ASSERT_EQ(Deliver(message, &reply, "raw"), 1);
+  EXPECT_EQ(reply.count(), 1);
+  EXPECT_EQ(reply.bytes(), message);
+  EXPECT_EQ(CountOccurrences(capture.text(),
+                             "Error: Response can be set only once. Ignoring "
+                             "duplicate response.\n"),
+            2);
+  EXPECT_EQ(StandinEngineCountEvents(kStandinEventDuplicateResponse, 0), 0);
+}
+
 TEST_F(ChannelTest, ThrowingHandlerStillAnswersEmpty) {
   channel_->SetMethodCallHandler(
       [](const MethodCall&, std::unique_ptr<MethodResult>) {

@@ -228,6 +228,31 @@ TEST_F(EngineTest, RegistrarManagerKeepsOneObjectPerHandleUntilItsEnd) {
   EXPECT_EQ(manager->GetRegistrar(nullptr), nullptr);
 }
 
+TEST_F(EngineTest, PlainRegistrarDestroysPluginsBeforeItsMessenger) {
+  // A plugin that needs the messenger while it goes.
+  class ChannelPlugin : public Plugin {
+   public:
+    explicit ChannelPlugin(PluginRegistrar* registrar)
+        : registrar_(registrar) {}
+    ~ChannelPlugin() override {
+      registrar_->messenger()->SetMessageHandler("plain", nullptr);
+    }
+
+   private:
+    PluginRegistrar* registrar_;
+  };
+  FlutterEngine engine{EngineProject(L"data")};
+  FlutterDesktopEngineRef handle = StandinEngineLatestEngine();
+  {
+    PluginRegistrar registrar(engine.RegistrarForPlugin("Plain"));
+    registrar.messenger()->SetMessageHandler(
+        "plain", [](const uint8_t*, size_t, ReplyCallback) {});
+    registrar.AddPlugin(std::make_unique<ChannelPlugin>(&registrar));
+    EXPECT_EQ(StandinEngineHasChannelCallback(handle, "plain"), 1);
+  }
+  EXPECT_EQ(StandinEngineHasChannelCallback(handle, "plain"), 0);
+}
+
 TEST_F(EngineTest, EngineEndDestroysItsRegistrars) {
   std::vector<std::string> destroyed;
   {
