@@ -213,8 +213,8 @@ void ScriptedUi::Run() {
     }
   }
   running_ = false;
-  if (!stopped_ && waiting_ == Waiting::kNothing && next_ == steps_.size() &&
-      !finished_) {
+  // Also after a last step that ended the scenario (destroy).
+  if (waiting_ == Waiting::kNothing && next_ == steps_.size() && !finished_) {
     finished_ = true;
     Print("end");
   }
