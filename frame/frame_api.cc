@@ -41,8 +41,8 @@ bool dragAppWindow() {
 namespace {
 
 constexpr PublicFrameTable kPublicFrameTable = {
-    &IsStarted,       &GetAppWindow,      &SetShowAllowed,  &SetMinimumSize,
-    &SetMaximumSize,  &SetMaximizedInset, &HasPerWindowDpi,
+    &IsStarted,      &GetAppWindow,      &SetShowAllowed,  &SetMinimumSize,
+    &SetMaximumSize, &SetMaximizedInset, &HasPerWindowDpi,
 };
 
 constexpr PrivateFrameTable kPrivateFrameTable = {&dragAppWindow};

@@ -1,5 +1,7 @@
 #include "frame/frame_window.h"
 
+#include <windows.h>
+// After windows.h, whose types it uses.
 #include <commctrl.h>
 
 #include <climits>
@@ -63,8 +65,10 @@ void CentreOnCursorMonitor(HWND window, const CREATESTRUCTW& create) {
   const RECT& work = info.rcWork;
   // 64-bit, so no requested size can overflow; the division truncates toward
   // zero, and the results always fit in 32 bits again.
-  const int64_t x = work.left + (int64_t{work.right} - work.left - create.cx) / 2;
-  const int64_t y = work.top + (int64_t{work.bottom} - work.top - create.cy) / 2;
+  const int64_t x =
+      work.left + (int64_t{work.right} - work.left - create.cx) / 2;
+  const int64_t y =
+      work.top + (int64_t{work.bottom} - work.top - create.cy) / 2;
   SetWindowPos(window, nullptr, static_cast<int>(x), static_cast<int>(y), 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
@@ -126,8 +130,7 @@ void RefreshViewSize() {
   // already right.
   SetWindowPos(view, nullptr, 0, 0, width + 1, height + 1,
                SWP_NOMOVE | SWP_NOACTIVATE);
-  SetWindowPos(view, nullptr, 0, 0, width, height,
-               SWP_NOMOVE | SWP_NOACTIVATE);
+  SetWindowPos(view, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOACTIVATE);
 }
 
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,

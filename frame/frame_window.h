@@ -24,9 +24,9 @@ inline constexpr UINT_PTR kFrameSubclassId = 1;
 inline constexpr UINT FRAME_ACTION_MESSAGE = 0x7FFE;
 
 enum FrameAction : WPARAM {
-  kFrameActionMoveResize = 1,  // lParam: FrameMoveResizeRecord
-  kFrameActionSetTitle = 2,    // lParam: FrameTitleRecord
-  kFrameActionRefreshView = 3, // lParam unused
+  kFrameActionMoveResize = 1,   // lParam: FrameMoveResizeRecord
+  kFrameActionSetTitle = 2,     // lParam: FrameTitleRecord
+  kFrameActionRefreshView = 3,  // lParam unused
 };
 
 struct FrameMoveResizeRecord {
