@@ -1,8 +1,10 @@
 #include "host/process_setup.h"
 
-#include <io.h>
-#include <shellapi.h>
+// clang-format off
 #include <windows.h>
+#include <shellapi.h>
+// clang-format on
+#include <io.h>
 
 #include <cstdio>
 #include <iostream>

@@ -260,8 +260,10 @@ TEST_F(Win32WindowTest, WindowRegionHasRoundedCornersInEverySizeState) {
     GetRgnBox(region, &box);
     EXPECT_EQ(box.left, 0);
     EXPECT_EQ(box.top, 0);
-    EXPECT_EQ(box.right, bounds.right - bounds.left + 1);
-    EXPECT_EQ(box.bottom, bounds.bottom - bounds.top + 1);
+    // A round-rectangle region leaves out its right and bottom edge, so the
+    // one pixel added to each brings it to the window's full size.
+    EXPECT_EQ(box.right, bounds.right - bounds.left);
+    EXPECT_EQ(box.bottom, bounds.bottom - bounds.top);
     // Rounded: the very corner is cut off, a point a little inside is not.
     EXPECT_FALSE(PtInRegion(region, 0, 0));
     EXPECT_TRUE(PtInRegion(region, 8, 8));
@@ -290,8 +292,8 @@ TEST_F(Win32WindowTest, DpiChangeMovesToSuggestedRectangle) {
   ASSERT_NE(GetWindowRgn(handle, region), ERROR);
   RECT box{};
   GetRgnBox(region, &box);
-  EXPECT_EQ(box.right, 601);
-  EXPECT_EQ(box.bottom, 451);
+  EXPECT_EQ(box.right, 600);
+  EXPECT_EQ(box.bottom, 450);
   DeleteObject(region);
 }
 
