@@ -75,7 +75,7 @@ std::string ReadText(ByteStreamReader* stream, size_t count) {
 // list longer than the rest of the message reads as empty, as text does.
 template <typename T>
 std::vector<T> ReadTypedList(ByteStreamReader* stream, size_t count) {
-  if (sizeof(T) > 1) {
+  if constexpr (sizeof(T) > 1) {
     stream->SkipPadding(sizeof(T));
   }
   // count is at most 2^32 - 1, so this cannot overflow.
@@ -95,7 +95,7 @@ std::vector<T> ReadTypedList(ByteStreamReader* stream, size_t count) {
 // Writes the elements of a typed list whose tag and size are written.
 template <typename T>
 void WriteTypedList(const std::vector<T>& list, ByteStreamWriter* stream) {
-  if (sizeof(T) > 1) {
+  if constexpr (sizeof(T) > 1) {
     // Padded even when the list is empty: readers always skip to the
     // alignment, and unpadded output would shift everything after it.
     stream->WritePadding(sizeof(T));

@@ -128,7 +128,9 @@ Bytes Mutate(Bytes bytes, RandomValues& random) {
     size_t at = bytes.empty() ? 0 : random.Below(uint32_t(bytes.size()));
     switch (random.Below(6)) {
       case 0:
-        if (!bytes.empty()) bytes[at] ^= uint8_t(1u << random.Below(8));
+        if (!bytes.empty()) {
+          bytes[at] = static_cast<uint8_t>(bytes[at] ^ (1u << random.Below(8)));
+        }
         break;
       case 1:
         if (!bytes.empty())
