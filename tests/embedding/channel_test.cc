@@ -45,7 +45,7 @@ std::vector<uint8_t> EncodeCall(const std::string& method,
   return *Codec().EncodeMethodCall(call);
 }
 
-class ChannelTest : public ::testing::Test {
+class EmbeddingChannelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StandinEngineResetControls();
@@ -77,7 +77,7 @@ class ChannelTest : public ::testing::Test {
   std::unique_ptr<MethodChannel> channel_;
 };
 
-TEST_F(ChannelTest, EachKindOfAnswerArrivesEncoded) {
+TEST_F(EmbeddingChannelTest, EachKindOfAnswerArrivesEncoded) {
   const EncodableValue details(
       EncodableList{EncodableValue(1), EncodableValue("x")});
   struct Case {
@@ -119,7 +119,7 @@ TEST_F(ChannelTest, EachKindOfAnswerArrivesEncoded) {
   EXPECT_EQ(StandinEnginePendingResponseCount(handle_), 0);
 }
 
-TEST_F(ChannelTest, SecondAnswerIsIgnoredAndLoggedOnce) {
+TEST_F(EmbeddingChannelTest, SecondAnswerIsIgnoredAndLoggedOnce) {
   channel_->SetMethodCallHandler(
       [](const MethodCall&, std::unique_ptr<MethodResult> result) {
         result->Success(EncodableValue(true));
@@ -139,7 +139,7 @@ TEST_F(ChannelTest, SecondAnswerIsIgnoredAndLoggedOnce) {
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventDuplicateResponse, 0), 0);
 }
 
-TEST_F(ChannelTest, UnansweredResultLogsLeakAndSendsNothing) {
+TEST_F(EmbeddingChannelTest, UnansweredResultLogsLeakAndSendsNothing) {
   channel_->SetMethodCallHandler(
       [](const MethodCall&, std::unique_ptr<MethodResult>) {});
   StderrCapture capture;
@@ -151,7 +151,7 @@ TEST_F(ChannelTest, UnansweredResultLogsLeakAndSendsNothing) {
   EXPECT_EQ(StandinEnginePendingResponseCount(handle_), 1);
 }
 
-TEST_F(ChannelTest, UndecodableMessageGetsEmptyReplyAfterBothLines) {
+TEST_F(EmbeddingChannelTest, UndecodableMessageGetsEmptyReplyAfterBothLines) {
   bool called = false;
   channel_->SetMethodCallHandler(
       [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
@@ -173,7 +173,7 @@ TEST_F(ChannelTest, UndecodableMessageGetsEmptyReplyAfterBothLines) {
             "test/channel\n");
 }
 
-TEST_F(ChannelTest, ClearedHandlerClearsTheEngineCallback) {
+TEST_F(EmbeddingChannelTest, ClearedHandlerClearsTheEngineCallback) {
   int calls = 0;
   channel_->SetMethodCallHandler(
       [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
@@ -190,7 +190,7 @@ TEST_F(ChannelTest, ClearedHandlerClearsTheEngineCallback) {
   EXPECT_EQ(calls, 0);
 }
 
-TEST_F(ChannelTest, SecondHandlerReplacesTheFirst) {
+TEST_F(EmbeddingChannelTest, SecondHandlerReplacesTheFirst) {
   std::vector<std::string> calls;
   channel_->SetMethodCallHandler(
       [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
@@ -214,7 +214,7 @@ TEST_F(ChannelTest, SecondHandlerReplacesTheFirst) {
   EXPECT_EQ(reply.bytes(), *Codec().EncodeSuccessReply(&two));
 }
 
-TEST_F(ChannelTest, HandlerMayClearItsOwnChannelWhileRunning) {
+TEST_F(EmbeddingChannelTest, HandlerMayClearItsOwnChannelWhileRunning) {
   auto captured = std::make_shared<std::string>("still here");
   MethodChannel* channel = channel_.get();
   channel_->SetMethodCallHandler(
@@ -233,7 +233,7 @@ TEST_F(ChannelTest, HandlerMayClearItsOwnChannelWhileRunning) {
   EXPECT_EQ(StandinEngineHasChannelCallback(handle_, kChannel), 0);
 }
 
-TEST_F(ChannelTest, RawReplyCallbackSendsOnlyTheFirstResponse) {
+TEST_F(EmbeddingChannelTest, RawReplyCallbackSendsOnlyTheFirstResponse) {
   engine_->messenger()->SetMessageHandler(
       "raw", [](const uint8_t* message, size_t size, ReplyCallback reply) {
         ReplyCallback copy = reply;
@@ -254,7 +254,7 @@ TEST_F(ChannelTest, RawReplyCallbackSendsOnlyTheFirstResponse) {
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventDuplicateResponse, 0), 0);
 }
 
-TEST_F(ChannelTest, ThrowingHandlerStillAnswersEmpty) {
+TEST_F(EmbeddingChannelTest, ThrowingHandlerStillAnswersEmpty) {
   channel_->SetMethodCallHandler(
       [](const MethodCall&, std::unique_ptr<MethodResult>) {
         throw std::runtime_error("boom");
@@ -267,7 +267,7 @@ TEST_F(ChannelTest, ThrowingHandlerStillAnswersEmpty) {
   EXPECT_EQ(CountOccurrences(capture.text(), "boom"), 1);
 }
 
-TEST_F(ChannelTest, KeptResultAnsweredFromAnotherThread) {
+TEST_F(EmbeddingChannelTest, KeptResultAnsweredFromAnotherThread) {
   std::unique_ptr<MethodResult> kept;
   channel_->SetMethodCallHandler(
       [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
@@ -285,7 +285,7 @@ TEST_F(ChannelTest, KeptResultAnsweredFromAnotherThread) {
   EXPECT_EQ(reply.bytes(), *Codec().EncodeSuccessReply(&expected));
 }
 
-TEST_F(ChannelTest, AnswerAfterTheEngineIsGoneSendsNothing) {
+TEST_F(EmbeddingChannelTest, AnswerAfterTheEngineIsGoneSendsNothing) {
   std::unique_ptr<MethodResult> kept;
   channel_->SetMethodCallHandler(
       [&](const MethodCall&, std::unique_ptr<MethodResult> result) {
@@ -307,7 +307,7 @@ TEST_F(ChannelTest, AnswerAfterTheEngineIsGoneSendsNothing) {
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventResponseDropped, 0), 0);
 }
 
-TEST_F(ChannelTest, AnswerRacingEngineShutdownIsSentAtMostOnce) {
+TEST_F(EmbeddingChannelTest, AnswerRacingEngineShutdownIsSentAtMostOnce) {
   channel_.reset();
   engine_.reset();
   for (int round = 0; round < 50; ++round) {
@@ -359,7 +359,7 @@ struct Outgoing {
   }
 };
 
-TEST_F(ChannelTest, SendWithAndWithoutReply) {
+TEST_F(EmbeddingChannelTest, SendWithAndWithoutReply) {
   Outgoing outgoing;
   StandinEngineSetOutgoingHandler(Outgoing::Handle, &outgoing);
   BinaryMessenger* messenger = engine_->messenger();

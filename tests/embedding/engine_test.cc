@@ -45,7 +45,7 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
          text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-class EngineTest : public ::testing::Test {
+class EmbeddingEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StandinEngineResetControls();
@@ -59,7 +59,7 @@ class EngineTest : public ::testing::Test {
   }
 };
 
-TEST_F(EngineTest, ProjectPathsAreThePlainConcatenation) {
+TEST_F(EmbeddingEngineTest, ProjectPathsAreThePlainConcatenation) {
   EngineProject project(L"data");
   EXPECT_EQ(project.assets_path(), L"data\\flutter_assets");
   EXPECT_EQ(project.icu_data_path(), L"data\\icudtl.dat");
@@ -70,7 +70,7 @@ TEST_F(EngineTest, ProjectPathsAreThePlainConcatenation) {
   EXPECT_EQ(project.engine_option_2(), 0);
 }
 
-TEST_F(EngineTest, EngineIsStartedWithTheWholeProject) {
+TEST_F(EmbeddingEngineTest, EngineIsStartedWithTheWholeProject) {
   EngineProject project(L"data");
   project.set_entrypoint_arguments({"--flag", "two words", "\xC3\xBC"});
   project.set_engine_option_1(7);
@@ -93,7 +93,7 @@ TEST_F(EngineTest, EngineIsStartedWithTheWholeProject) {
   EXPECT_EQ(StandinEngineGetOption(handle, 2), -3);
 }
 
-TEST_F(EngineTest, OwnedEngineIsDestroyedOnceWithItsObject) {
+TEST_F(EmbeddingEngineTest, OwnedEngineIsDestroyedOnceWithItsObject) {
   int64_t serial = 0;
   {
     FlutterEngine engine{EngineProject(L"data")};
@@ -107,7 +107,7 @@ TEST_F(EngineTest, OwnedEngineIsDestroyedOnceWithItsObject) {
             std::vector<std::string>{"owned"});
 }
 
-TEST_F(EngineTest, ViewControllerNeverDestroysTheEngineHandleItself) {
+TEST_F(EmbeddingEngineTest, ViewControllerNeverDestroysTheEngineHandleItself) {
   int64_t serial = 0;
   {
     FlutterViewController controller(800, 600, EngineProject(L"data"));
@@ -127,7 +127,7 @@ TEST_F(EngineTest, ViewControllerNeverDestroysTheEngineHandleItself) {
             std::vector<std::string>{"FlutterDesktopViewControllerDestroy"});
 }
 
-TEST_F(EngineTest, FailedViewControllerHasAnEngineButNoView) {
+TEST_F(EmbeddingEngineTest, FailedViewControllerHasAnEngineButNoView) {
   StandinEngineRefuseViewControllers(1);
   StderrCapture capture;
   {
@@ -149,7 +149,7 @@ TEST_F(EngineTest, FailedViewControllerHasAnEngineButNoView) {
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventFontsReloaded, 0), 0);
 }
 
-TEST_F(EngineTest, TopLevelWindowMessagesGoToTheEngine) {
+TEST_F(EmbeddingEngineTest, TopLevelWindowMessagesGoToTheEngine) {
   FlutterViewController controller(800, 600, EngineProject(L"data"));
   StandinEngineClaimWindowMessage(0x0200, 42);
   std::optional<LRESULT> claimed =
@@ -183,7 +183,8 @@ class RecordingPlugin : public Plugin {
   std::vector<std::string>* log_;
 };
 
-TEST_F(EngineTest, RegistrarManagerKeepsOneObjectPerHandleUntilItsEnd) {
+TEST_F(EmbeddingEngineTest,
+       RegistrarManagerKeepsOneObjectPerHandleUntilItsEnd) {
   std::vector<std::string> destroyed;
   FlutterViewController controller(800, 600, EngineProject(L"data"));
   FlutterDesktopEngineRef handle = StandinEngineLatestEngine();
@@ -228,7 +229,7 @@ TEST_F(EngineTest, RegistrarManagerKeepsOneObjectPerHandleUntilItsEnd) {
   EXPECT_EQ(manager->GetRegistrar(nullptr), nullptr);
 }
 
-TEST_F(EngineTest, PlainRegistrarDestroysPluginsBeforeItsMessenger) {
+TEST_F(EmbeddingEngineTest, PlainRegistrarDestroysPluginsBeforeItsMessenger) {
   // A plugin that needs the messenger while it goes.
   class ChannelPlugin : public Plugin {
    public:
@@ -253,7 +254,7 @@ TEST_F(EngineTest, PlainRegistrarDestroysPluginsBeforeItsMessenger) {
   EXPECT_EQ(StandinEngineHasChannelCallback(handle, "plain"), 0);
 }
 
-TEST_F(EngineTest, EngineEndDestroysItsRegistrars) {
+TEST_F(EmbeddingEngineTest, EngineEndDestroysItsRegistrars) {
   std::vector<std::string> destroyed;
   {
     FlutterViewController controller(800, 600, EngineProject(L"data"));
@@ -269,7 +270,7 @@ TEST_F(EngineTest, EngineEndDestroysItsRegistrars) {
   EXPECT_EQ(destroyed, (std::vector<std::string>{"one+view", "two+view"}));
 }
 
-TEST_F(EngineTest, RegistrarOfAnEngineWithoutViewHasNoView) {
+TEST_F(EmbeddingEngineTest, RegistrarOfAnEngineWithoutViewHasNoView) {
   std::vector<std::string> destroyed;
   {
     FlutterEngine engine{EngineProject(L"data")};
@@ -285,7 +286,7 @@ TEST_F(EngineTest, RegistrarOfAnEngineWithoutViewHasNoView) {
 }
 
 #ifdef _WIN32
-TEST_F(EngineTest, ViewsWrapTheEnginesViewWindow) {
+TEST_F(EmbeddingEngineTest, ViewsWrapTheEnginesViewWindow) {
   FlutterViewController controller(640, 480, EngineProject(L"data"));
   ASSERT_NE(controller.view(), nullptr);
   HWND window = StandinEngineViewWindow(StandinEngineLatestEngine());
@@ -300,10 +301,10 @@ TEST_F(EngineTest, ViewsWrapTheEnginesViewWindow) {
 }
 #endif
 
-class TextureTest : public EngineTest {
+class EmbeddingTextureTest : public EmbeddingEngineTest {
  protected:
   void SetUp() override {
-    EngineTest::SetUp();
+    EmbeddingEngineTest::SetUp();
     engine_ = std::make_unique<FlutterEngine>(EngineProject(L"data"));
     handle_ = StandinEngineLatestEngine();
     registrar_ = RegistrarManager::Instance()->GetRegistrar(
@@ -313,7 +314,7 @@ class TextureTest : public EngineTest {
   }
   void TearDown() override {
     engine_.reset();
-    EngineTest::TearDown();
+    EmbeddingEngineTest::TearDown();
   }
 
   std::unique_ptr<FlutterEngine> engine_;
@@ -322,7 +323,7 @@ class TextureTest : public EngineTest {
   TextureRegistrar* textures_ = nullptr;
 };
 
-TEST_F(TextureTest, SourcesAreCalledThroughTheTextureRecord) {
+TEST_F(EmbeddingTextureTest, SourcesAreCalledThroughTheTextureRecord) {
   // Stand-in records: only their addresses matter here.
   alignas(8) char pixel_record[8];
   alignas(8) char surface_record[8];
@@ -362,7 +363,7 @@ TEST_F(TextureTest, SourcesAreCalledThroughTheTextureRecord) {
   EXPECT_EQ(StandinEngineTextureCount(handle_), 0);
 }
 
-TEST_F(TextureTest, UnknownSourceIsRefused) {
+TEST_F(EmbeddingTextureTest, UnknownSourceIsRefused) {
   StderrCapture capture;
   EXPECT_EQ(textures_->RegisterTexture(nullptr), -1);
   EXPECT_EQ(capture.text(),
@@ -370,7 +371,8 @@ TEST_F(TextureTest, UnknownSourceIsRefused) {
   EXPECT_EQ(StandinEngineTextureCount(handle_), 0);
 }
 
-TEST_F(TextureTest, UnregisterByIdReportsSuccessWhateverTheEngineDoes) {
+TEST_F(EmbeddingTextureTest,
+       UnregisterByIdReportsSuccessWhateverTheEngineDoes) {
   EXPECT_TRUE(textures_->UnregisterTexture(12345));
   // The engine did not know the id; that is its report, not ours.
   StandinEngineClearEvents();
