@@ -1,0 +1,139 @@
+// The "frame/window" channel against the stand-in engine, as the user
+// interface uses it.
+#include <windows.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "embedding/encodable_value.h"
+#include "embedding/engine_project.h"
+#include "embedding/flutter_engine.h"
+#include "embedding/method_call.h"
+#include "embedding/standard_codec.h"
+#include "frame/frame_api.h"
+#include "frame/frame_state.h"
+#include "frame/frame_window.h"
+#include "frame/frame_window_plugin.h"
+#include "gtest/gtest.h"
+#include "standins/engine/standin_control.h"
+#include "tests/frame/frame_test_support.h"
+
+namespace {
+
+using flutter::EncodableList;
+using flutter::EncodableMap;
+using flutter::EncodableValue;
+
+constexpr char kChannel[] = "frame/window";
+
+struct Reply {
+  int count = 0;
+  bool null_data = false;
+  std::vector<uint8_t> bytes;
+
+  static void Record(const uint8_t* data, size_t size, void* user_data) {
+    auto* reply = static_cast<Reply*>(user_data);
+    ++reply->count;
+    reply->null_data = data == nullptr;
+    reply->bytes.assign(data, data + size);
+  }
+};
+
+std::vector<uint8_t> EncodeCall(const std::string& method,
+                                EncodableValue arguments) {
+  flutter::MethodCall call(
+      method, std::make_unique<EncodableValue>(std::move(arguments)));
+  return *flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+}
+
+class FramePluginTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StandinEngineResetControls();
+    StandinEngineClearEvents();
+    engine_ = std::make_unique<flutter::FlutterEngine>(
+        flutter::EngineProject(L"data"));
+    handle_ = StandinEngineLatestEngine();
+    ASSERT_NE(handle_, nullptr);
+    FrameWindowPluginRegisterWithRegistrar(
+        engine_->RegistrarForPlugin("FrameWindowPlugin"));
+    ASSERT_EQ(StandinEngineHasChannelCallback(handle_, kChannel), 1);
+  }
+
+  void TearDown() override {
+    // The engine's end takes the registrar and with it the plugin.
+    engine_.reset();
+    EXPECT_EQ(StandinEngineCountEvents(kStandinEventMisuse, 0), 0);
+    EXPECT_EQ(StandinEngineLiveEngineCount(), 0);
+  }
+
+  Reply Call(const std::string& method,
+             EncodableValue arguments = EncodableValue()) {
+    const std::vector<uint8_t> message = EncodeCall(method, arguments);
+    Reply reply;
+    EXPECT_EQ(
+        StandinEngineDeliverMessage(handle_, kChannel, message.data(),
+                                    message.size(), &Reply::Record, &reply),
+        1);
+    EXPECT_EQ(reply.count, 1) << method;
+    return reply;
+  }
+
+  std::unique_ptr<flutter::FlutterEngine> engine_;
+  FlutterDesktopEngineRef handle_ = nullptr;
+};
+
+TEST_F(FramePluginTest, DragBeforeTheWindowExistsAnswersAnError) {
+  ASSERT_EQ(frame::GetAppWindow(), nullptr);
+  const std::vector<uint8_t> expected =
+      *flutter::StandardMethodCodec::GetInstance().EncodeErrorReply(
+          "ERROR_DRAG_APP_WINDOW_FAILED", "Could not drag app window");
+  // The arguments play no part.
+  for (const EncodableValue& arguments :
+       {EncodableValue(), EncodableValue(true), EncodableValue("x"),
+        EncodableValue(EncodableMap{{EncodableValue("a"), EncodableValue(1)}}),
+        EncodableValue(EncodableList{EncodableValue(1)})}) {
+    EXPECT_EQ(Call("dragAppWindow", arguments).bytes, expected);
+  }
+}
+
+TEST_F(FramePluginTest, OtherMethodNamesAreNotImplemented) {
+  for (const char* method : {"DragAppWindow", "dragAppWindowX", "dragAppWindo",
+                             "dragappwindow", "", "frame/window"}) {
+    const Reply reply = Call(method);
+    EXPECT_TRUE(reply.bytes.empty()) << method;
+    EXPECT_TRUE(reply.null_data) << method;
+  }
+}
+
+TEST_F(FramePluginTest, DragAnswersSuccessOnceTheMoveHasEnded) {
+  ASSERT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
+  int parameter = 0;
+  HWND window =
+      CreateWindowExW(0, frame::kAppWindowClassName, L"quillon_pc",
+                      WS_POPUP | WS_THICKFRAME | WS_VISIBLE, 10, 10, 400, 300,
+                      nullptr, nullptr, GetModuleHandleW(nullptr), &parameter);
+  ASSERT_NE(window, nullptr);
+  ASSERT_EQ(frame::GetAppWindow(), window);
+
+  {
+    frame_test::MoveLoopEnder ender;
+    const Reply reply = Call(
+        "dragAppWindow",
+        EncodableValue(EncodableMap{{EncodableValue("x"), EncodableValue()}}));
+    EXPECT_EQ(reply.bytes, (std::vector<uint8_t>{0, 0}));
+    // The answer came after the modal move loop, not before it.
+    EXPECT_GT(ender.ticks_in_size_move(), 0);
+  }
+  EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
+  DestroyWindow(window);
+}
+
+TEST(FramePluginRegistrationTest, NullRegistrarIsIgnored) {
+  StandinEngineClearEvents();
+  FrameWindowPluginRegisterWithRegistrar(nullptr);
+  EXPECT_EQ(StandinEngineCountEvents(kStandinEventMisuse, 0), 0);
+}
+
+}  // namespace
