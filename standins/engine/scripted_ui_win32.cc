@@ -186,14 +186,14 @@ void ScriptedUi::Load() {
   std::string text = ReadFile(path, &found);
   if (!found) {
     // No script: behave like a user interface that shows itself and idles.
-    Print("scenario-missing [" + EscapeText(ToUtf8(path)) + "]");
+    Print("scenario-missing [" + ToUtf8(path) + "]");
     Step show;
     show.kind = StepKind::kShow;
     show.text = "show";
     steps_.push_back(show);
     return;
   }
-  Print("scenario [" + EscapeText(ToUtf8(path)) + "]");
+  Print("scenario [" + ToUtf8(path) + "]");
   Scenario scenario = ParseScenario(text);
   for (const std::string& error : scenario.errors) {
     Print("error " + error);
