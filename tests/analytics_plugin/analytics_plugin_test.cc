@@ -69,7 +69,8 @@ const std::string kCommonProperties =
     "\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\",\"app_name\":\"\","
     "\"app_version\":\"\",\"channel\":\"\"";
 
-TEST_F(PluginTest, RegistrationInstallsTheChannelAndSkipsANullRegistrar) {
+TEST_F(AnalyticsPluginTest,
+       RegistrationInstallsTheChannelAndSkipsANullRegistrar) {
   EXPECT_EQ(StandinEngineHasChannelCallback(handle_, "analytics_plugin"), 1);
   analytics::AnalyticsPlugin::RegisterWithRegistrar(nullptr);
   // Unknown names, a different letter case included, are not implemented.
@@ -78,7 +79,8 @@ TEST_F(PluginTest, RegistrationInstallsTheChannelAndSkipsANullRegistrar) {
   EXPECT_FALSE(SdkTestPeer::HasInstance());
 }
 
-TEST_F(PluginTest, OtherMethodsAnswerNotInitializedBeforeAndAfterAFailure) {
+TEST_F(AnalyticsPluginTest,
+       OtherMethodsAnswerNotInitializedBeforeAndAfterAFailure) {
   const EncodableValue track =
       Args({{"eventName", "opened"}, {"properties", Args({{"a", "b"}})}});
   auto expect_guarded = [&](const char* when) {
@@ -101,7 +103,7 @@ TEST_F(PluginTest, OtherMethodsAnswerNotInitializedBeforeAndAfterAFailure) {
   EXPECT_FALSE(SdkTestPeer::HasInstance());
 }
 
-TEST_F(PluginTest, InitializeNeedsAMapOfCorrectlyTypedSettings) {
+TEST_F(AnalyticsPluginTest, InitializeNeedsAMapOfCorrectlyTypedSettings) {
   for (const auto& arguments :
        {std::optional<EncodableValue>(),
         std::optional<EncodableValue>(EncodableList{EncodableValue(1)}),
@@ -120,7 +122,7 @@ TEST_F(PluginTest, InitializeNeedsAMapOfCorrectlyTypedSettings) {
   EXPECT_FALSE(SdkTestPeer::HasInstance());
 }
 
-TEST_F(PluginTest, SettingsReadBeforeAWrongTypeStaySet) {
+TEST_F(AnalyticsPluginTest, SettingsReadBeforeAWrongTypeStaySet) {
   EXPECT_TRUE(Call("initialize", Args({{"serverUrl", "http://kept.test/c"},
                                        {"enableLog", true},
                                        {"activate", "yes"}}))
@@ -134,7 +136,7 @@ TEST_F(PluginTest, SettingsReadBeforeAWrongTypeStaySet) {
   EXPECT_EQ(lines[1], "服务器地址: http://kept.test/c");
 }
 
-TEST_F(PluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
+TEST_F(AnalyticsPluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
   StreamCapture capture;
   const int64_t before = platform::CurrentTimeSeconds();
   const Reply reply = Call("initialize", Args({}));
@@ -156,7 +158,7 @@ TEST_F(PluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
   EXPECT_EQ(capture.out(), "");
 }
 
-TEST_F(PluginTest, IdentityArgumentsOfAnotherTypeAreIgnored) {
+TEST_F(AnalyticsPluginTest, IdentityArgumentsOfAnotherTypeAreIgnored) {
   const Reply reply =
       Initialize(EncodableMap{{"distinctId", 42}, {"isLoginId", "true"}});
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
@@ -164,7 +166,7 @@ TEST_F(PluginTest, IdentityArgumentsOfAnotherTypeAreIgnored) {
   EXPECT_FALSE(SdkTestPeer::is_login_id());
 }
 
-TEST_F(PluginTest, ADistinctIdOf255BytesIsTheLongestAccepted) {
+TEST_F(AnalyticsPluginTest, ADistinctIdOf255BytesIsTheLongestAccepted) {
   StreamCapture capture;
   EXPECT_TRUE(Initialize(EncodableMap{{"distinctId", std::string(256, 'x')}})
                   .IsError("SDK_INIT_FAILED"));
@@ -175,7 +177,7 @@ TEST_F(PluginTest, ADistinctIdOf255BytesIsTheLongestAccepted) {
   EXPECT_TRUE(SdkTestPeer::is_login_id());
 }
 
-TEST_F(PluginTest, AFailingTemporaryDirectoryAnswersSdkInitError) {
+TEST_F(AnalyticsPluginTest, AFailingTemporaryDirectoryAnswersSdkInitError) {
   ScopedTempDirectory missing(scratch_ / "does-not-exist");
   const Reply reply = Initialize(EncodableMap{{"distinctId", "u"}});
   EXPECT_TRUE(reply.IsError("SDK_INIT_ERROR")) << reply;
@@ -185,7 +187,7 @@ TEST_F(PluginTest, AFailingTemporaryDirectoryAnswersSdkInitError) {
   EXPECT_TRUE(Call("flush").IsError("NOT_INITIALIZED"));
 }
 
-TEST_F(PluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
+TEST_F(AnalyticsPluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
   StreamCapture capture;
   const Reply reply = Initialize(EncodableMap{
       {"enableLog", true}, {"activate", true}, {"distinctId", "user-1"}});
@@ -210,7 +212,7 @@ TEST_F(PluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
             "{\"$ios_install_source\":\"\"," + kCommonProperties + "}");
 }
 
-TEST_F(PluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
+TEST_F(AnalyticsPluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
   ASSERT_TRUE(Initialize(EncodableMap{{"distinctId", "first"},
                                       {"appName", "one"},
                                       {"appVersion", "1.0"},
@@ -241,7 +243,7 @@ TEST_F(PluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
   EXPECT_NE(queued[0].find("\"distinct_id\":\"first\""), std::string::npos);
 }
 
-TEST_F(PluginTest, TrackEventArgumentErrors) {
+TEST_F(AnalyticsPluginTest, TrackEventArgumentErrors) {
   ASSERT_TRUE(Initialize().IsSuccess(EncodableValue(true)));
   for (const auto& arguments :
        {std::optional<EncodableValue>(),
@@ -263,7 +265,8 @@ TEST_F(PluginTest, TrackEventArgumentErrors) {
   EXPECT_TRUE(Queued().empty());
 }
 
-TEST_F(PluginTest, TrackEventKeepsStringsLongIntegersDoublesAndBoolsOnly) {
+TEST_F(AnalyticsPluginTest,
+       TrackEventKeepsStringsLongIntegersDoublesAndBoolsOnly) {
   ASSERT_TRUE(Initialize().IsSuccess(EncodableValue(true)));
   StreamCapture capture;
   const Reply reply = Call(
@@ -296,7 +299,7 @@ TEST_F(PluginTest, TrackEventKeepsStringsLongIntegersDoublesAndBoolsOnly) {
   EXPECT_EQ(PropertiesOf(Queued()[1]), "{" + kCommonProperties + "}");
 }
 
-TEST_F(PluginTest, ANonStringKeyDropsTheWholeEventButAnswersTrue) {
+TEST_F(AnalyticsPluginTest, ANonStringKeyDropsTheWholeEventButAnswersTrue) {
   ASSERT_TRUE(InitializeQuietly(EncodableMap{{"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
   StreamCapture capture;
@@ -317,7 +320,7 @@ TEST_F(PluginTest, ANonStringKeyDropsTheWholeEventButAnswersTrue) {
   EXPECT_EQ(capture.out().find("Sdk Track"), std::string::npos);
 }
 
-TEST_F(PluginTest, TrackEventLogsEveryEntryInMapOrder) {
+TEST_F(AnalyticsPluginTest, TrackEventLogsEveryEntryInMapOrder) {
   ASSERT_TRUE(InitializeQuietly(EncodableMap{{"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
   StreamCapture capture;
@@ -344,7 +347,7 @@ TEST_F(PluginTest, TrackEventLogsEveryEntryInMapOrder) {
   EXPECT_NE(Queued()[0].find("\"pi\":3.14159265"), std::string::npos);
 }
 
-TEST_F(PluginTest, NothingOfThePluginIsLoggedWhileLoggingIsOff) {
+TEST_F(AnalyticsPluginTest, NothingOfThePluginIsLoggedWhileLoggingIsOff) {
   StreamCapture capture;
   ASSERT_TRUE(Initialize(EncodableMap{{"activate", true}})
                   .IsSuccess(EncodableValue(true)));
@@ -360,7 +363,7 @@ TEST_F(PluginTest, NothingOfThePluginIsLoggedWhileLoggingIsOff) {
   EXPECT_EQ(PluginLines(capture.out()), std::vector<std::string>());
 }
 
-TEST_F(PluginTest, SetUserProfileRecordsConvertedPropertiesWhenItCan) {
+TEST_F(AnalyticsPluginTest, SetUserProfileRecordsConvertedPropertiesWhenItCan) {
   ASSERT_TRUE(InitializeQuietly(EncodableMap{{"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
   StreamCapture capture;
@@ -396,7 +399,7 @@ TEST_F(PluginTest, SetUserProfileRecordsConvertedPropertiesWhenItCan) {
                                 "分析用户属性设置失败: " + WrongTypeText()}));
 }
 
-TEST_F(PluginTest, LoginAndLogoutMoveTheIdentity) {
+TEST_F(AnalyticsPluginTest, LoginAndLogoutMoveTheIdentity) {
   ASSERT_TRUE(InitializeQuietly(
                   EncodableMap{{"distinctId", "anon"}, {"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
@@ -440,7 +443,7 @@ TEST_F(PluginTest, LoginAndLogoutMoveTheIdentity) {
           "分析用户登出成功，切换为匿名用户: " + anonymous}));
 }
 
-TEST_F(PluginTest, FlushAnswersWhetherTheQueueWasEmptied) {
+TEST_F(AnalyticsPluginTest, FlushAnswersWhetherTheQueueWasEmptied) {
   ASSERT_TRUE(InitializeQuietly(EncodableMap{{"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
   StreamCapture capture;
@@ -484,7 +487,8 @@ class FailingResult : public flutter::MethodResult {
   bool standard_;
 };
 
-TEST_F(PluginTest, EachHandlerAnswersItsOwnCodeWhenTheSuccessReplyFails) {
+TEST_F(AnalyticsPluginTest,
+       EachHandlerAnswersItsOwnCodeWhenTheSuccessReplyFails) {
   analytics::AnalyticsPlugin plugin;
   auto call = [&](const std::string& method, EncodableValue arguments,
                   bool standard) {

@@ -186,7 +186,7 @@ inline EncodableMap Map(
 
 // Every test gets an uninitialised SDK, a temporary directory of its own
 // (where the staging file goes) and an engine with the plugin registered.
-class PluginTest : public testing::Test {
+class AnalyticsPluginTest : public testing::Test {
  protected:
   void SetUp() override {
     analytics::SdkTestPeer::ResetForTesting();

@@ -1,0 +1,271 @@
+// quillon_pc.exe as a black box: the stand-in engine's scripted user
+// interface calls the "analytics_plugin" channel step by step while the local
+// collection server receives the uploads.
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "gtest/gtest.h"
+#include "tests/support/collection_server.h"
+
+namespace {
+
+using test_support::CollectionServer;
+
+constexpr DWORD kRunTimeoutMs = 90000;
+
+struct HandleCloser {
+  void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using UniqueHandle = std::unique_ptr<void, HandleCloser>;
+
+std::filesystem::path ExecutableFolder() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
+                                            static_cast<DWORD>(path.size()));
+    if (length < path.size()) {
+      path.resize(length);
+      break;
+    }
+    path.resize(path.size() * 2);
+  }
+  return std::filesystem::path(path).parent_path();
+}
+
+// Sets an environment variable of this process (and so of the programs it
+// starts) while it lives.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(const wchar_t* name, const std::wstring& value)
+      : name_(name) {
+    std::vector<wchar_t> old(32768);
+    const DWORD length = GetEnvironmentVariableW(
+        name, old.data(), static_cast<DWORD>(old.size()));
+    had_old_ = length > 0 && length < old.size();
+    if (had_old_) old_.assign(old.data(), length);
+    SetEnvironmentVariableW(name, value.c_str());
+  }
+  ~ScopedEnvironment() {
+    SetEnvironmentVariableW(name_, had_old_ ? old_.c_str() : nullptr);
+  }
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  const wchar_t* name_;
+  bool had_old_ = false;
+  std::wstring old_;
+};
+
+std::string ReadText(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// One answered channel call of the transcript: "method <channel> <name> ...
+// -> <outcome>".
+struct MethodReply {
+  std::string method;
+  std::string outcome;
+};
+
+std::vector<MethodReply> MethodReplies(const std::string& transcript) {
+  const std::string prefix = "method analytics_plugin ";
+  std::vector<MethodReply> replies;
+  std::istringstream lines(transcript);
+  std::string line;
+  while (std::getline(lines, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t arrow = line.rfind(" -> ");
+    if (line.rfind(prefix, 0) != 0 || arrow == std::string::npos) continue;
+    const std::string rest = line.substr(prefix.size());
+    replies.push_back({rest.substr(0, rest.find(' ')), line.substr(arrow + 4)});
+  }
+  return replies;
+}
+
+bool Has(const std::string& record, const std::string& part) {
+  return record.find(part) != std::string::npos;
+}
+
+class AnalyticsEndToEndTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    server_ = CollectionServer::Start(&error);
+    ASSERT_NE(server_, nullptr) << error;
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    folder_ = std::filesystem::temp_directory_path() /
+              (std::string("quillon_e2e_") + info->name());
+    std::filesystem::remove_all(folder_);
+    std::filesystem::create_directories(folder_ / "temp");
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    std::filesystem::remove_all(folder_, ignored);
+  }
+
+  // The "initialize" step for the session's upload address.
+  std::string InitializeStep() const {
+    return "method analytics_plugin initialize {\"serverUrl\": \"" +
+           server_->UploadUrl() +
+           "\", \"activate\": true, \"enableLog\": true, "
+           "\"distinctId\": \"device-e2e\", \"appName\": \"quillon\", "
+           "\"appVersion\": \"1.2.7\", \"channel\": \"e2e\"}\n";
+  }
+
+  // Runs quillon_pc.exe with |scenario| until it ends; the application's
+  // temporary directory (and so its staging file) is folder_/temp. Returns
+  // the transcript.
+  std::string Run(const std::string& scenario) {
+    const std::filesystem::path scenario_file = folder_ / "scenario.txt";
+    const std::filesystem::path transcript_file = folder_ / "transcript.txt";
+    std::ofstream(scenario_file, std::ios::binary) << scenario;
+    std::filesystem::remove(transcript_file);
+
+    ScopedEnvironment scenario_variable(L"QUILLON_STANDIN_SCENARIO",
+                                        scenario_file.wstring());
+    ScopedEnvironment transcript_variable(L"QUILLON_STANDIN_TRANSCRIPT",
+                                          transcript_file.wstring());
+    ScopedEnvironment temp_variable(L"TMP", (folder_ / "temp").wstring());
+    const std::filesystem::path program = ExecutableFolder() / "quillon_pc.exe";
+    // The detached-window marker lets this run beside any other instance.
+    std::wstring command_line =
+        L"\"" + program.wstring() + L"\" --quillon-detached-window=e2e";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
+                        FALSE, 0, nullptr, ExecutableFolder().c_str(), &startup,
+                        &process)) {
+      ADD_FAILURE() << "cannot start " << program.string() << ": error "
+                    << GetLastError();
+      return std::string();
+    }
+    UniqueHandle process_handle(process.hProcess);
+    UniqueHandle thread_handle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 99);
+      WaitForSingleObject(process.hProcess, 5000);
+      ADD_FAILURE() << "quillon_pc.exe did not end; transcript:\n"
+                    << ReadText(transcript_file);
+    }
+    DWORD exit_code = 0;
+    GetExitCodeProcess(process.hProcess, &exit_code);
+    EXPECT_EQ(exit_code, 0u);
+    return ReadText(transcript_file);
+  }
+
+  std::unique_ptr<CollectionServer> server_;
+  std::filesystem::path folder_;
+};
+
+TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
+  // A record an earlier run left in the staging file goes out first.
+  const std::string left_over =
+      "{\"_track_id\":1,\"distinct_id\":\"old\",\"event\":\"left_over\","
+      "\"properties\":{},\"time\":1,\"type\":\"track\"}";
+  std::ofstream(folder_ / "temp" / "analytics_data.json", std::ios::binary)
+      << left_over << "\n";
+  const std::string transcript = Run(
+      "reply-timeout 20000\n"
+      "method analytics_plugin trackEvent {\"eventName\": \"too_early\"}\n" +
+      InitializeStep() +
+      "method analytics_plugin trackEvent {\"eventName\": \"purchase\", "
+      "\"properties\": {\"price\": 9.5, \"vip\": true, \"name\": \"x\", "
+      "\"big\": 1099511627776L, \"count\": 3, \"nested\": {\"a\": 1}, "
+      "\"items\": [1, 2]}}\n"
+      "method analytics_plugin setUserProfile {\"properties\": "
+      "{\"city\": \"Oslo\", \"age\": 30L}}\n"
+      "method analytics_plugin login {\"userId\": \"member-7\"}\n"
+      "method analytics_plugin trackEvent {\"eventName\": \"as_member\"}\n"
+      "method analytics_plugin logout\n"
+      "method analytics_plugin trackEvent {\"eventName\": \"after_logout\"}\n"
+      "method analytics_plugin flush\n"
+      "method analytics_plugin Flush\n"
+      "destroy\n");
+  const std::vector<MethodReply> replies = MethodReplies(transcript);
+  ASSERT_EQ(replies.size(), 10u) << transcript;
+  EXPECT_EQ(replies[0].outcome,
+            "error \"NOT_INITIALIZED\" \"Analytics not initialized\" null");
+  for (size_t i = 1; i < 9; ++i) {
+    EXPECT_EQ(replies[i].outcome, "success true") << replies[i].method;
+  }
+  EXPECT_EQ(replies[8].method, "flush");
+  EXPECT_EQ(replies[9].outcome, "not-implemented");
+
+  const std::vector<std::string> records = server_->Records();
+  ASSERT_EQ(records.size(), 7u) << transcript;
+  EXPECT_EQ(records[0], left_over);
+
+  EXPECT_TRUE(Has(records[1], "\"event\":\"AppInstall\""));
+  EXPECT_TRUE(Has(records[1], "\"distinct_id\":\"device-e2e\""));
+  EXPECT_TRUE(Has(records[1], "\"$ios_install_source\":\"\""));
+
+  EXPECT_TRUE(Has(records[2], "\"event\":\"purchase\""));
+  EXPECT_TRUE(Has(records[2], "\"type\":\"track\""));
+  EXPECT_TRUE(Has(records[2],
+                  "\"properties\":{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\","
+                  "\"app_name\":\"quillon\",\"app_version\":\"1.2.7\","
+                  "\"big\":1099511627776,\"channel\":\"e2e\",\"name\":\"x\","
+                  "\"price\":9.5,\"vip\":true}"))
+      << records[2];
+
+  EXPECT_TRUE(Has(records[3], "\"type\":\"profile_set\""));
+  EXPECT_TRUE(Has(records[3], "\"properties\":{\"age\":30,\"city\":\"Oslo\"}"))
+      << records[3];
+  EXPECT_TRUE(Has(records[3], "\"distinct_id\":\"device-e2e\""));
+
+  EXPECT_TRUE(Has(records[4], "\"distinct_id\":\"member-7\""));
+  EXPECT_TRUE(Has(records[4], "\"event\":\"$SignUp\""));
+  EXPECT_TRUE(Has(records[4], "\"original_id\":\"device-e2e\""));
+  EXPECT_TRUE(Has(records[4], "\"type\":\"track_signup\""));
+
+  EXPECT_TRUE(Has(records[5], "\"distinct_id\":\"member-7\""));
+  EXPECT_TRUE(Has(records[5], "\"$is_login_id\":true"));
+  EXPECT_TRUE(Has(records[6], "\"event\":\"after_logout\""));
+  EXPECT_TRUE(Has(records[6], "\"distinct_id\":\"anonymous_user_"));
+  EXPECT_FALSE(Has(records[6], "$is_login_id"));
+  EXPECT_EQ(ReadText(folder_ / "temp" / "analytics_data.json"), "")
+      << "the staging file is taken over once";
+}
+
+TEST_F(AnalyticsEndToEndTest, RecordsOfAFailedFlushGoWithTheNextOne) {
+  ASSERT_TRUE(server_->AnswerStatus(500, "busy", /*times=*/1));
+  const std::string transcript =
+      Run("reply-timeout 20000\n" + InitializeStep() +
+          "method analytics_plugin trackEvent {\"eventName\": \"first\"}\n"
+          "method analytics_plugin trackEvent {\"eventName\": \"second\"}\n"
+          "method analytics_plugin flush\n"
+          "wait 200\n"
+          "method analytics_plugin flush\n"
+          "method analytics_plugin flush\n"
+          "destroy\n");
+  const std::vector<MethodReply> replies = MethodReplies(transcript);
+  ASSERT_EQ(replies.size(), 6u) << transcript;
+  EXPECT_EQ(replies[3].outcome, "success false") << transcript;
+  EXPECT_EQ(replies[4].outcome, "success true");
+  EXPECT_EQ(replies[5].outcome, "success true") << "nothing left to send";
+
+  const std::vector<std::string> records = server_->Records();
+  ASSERT_EQ(records.size(), 3u) << transcript;
+  EXPECT_TRUE(Has(records[0], "\"event\":\"AppInstall\""));
+  EXPECT_TRUE(Has(records[1], "\"event\":\"first\""));
+  EXPECT_TRUE(Has(records[2], "\"event\":\"second\""));
+  const test_support::UploadStats stats = server_->Stats();
+  EXPECT_EQ(stats.uploads, 2);
+  EXPECT_EQ(stats.refused, 1);
+}
+
+}  // namespace
