@@ -1,5 +1,6 @@
 #include "host/flutter_window.h"
 
+#include <cstddef>
 #include <exception>
 #include <iostream>
 #include <optional>

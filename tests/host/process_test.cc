@@ -253,11 +253,11 @@ TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
 
   // Created hidden, captionless and resizable, and nobody showed it.
   EXPECT_FALSE(IsWindowVisible(window));
-  const LONG style = GetWindowLongW(window, GWL_STYLE);
+  const DWORD style = static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE));
   EXPECT_EQ(style & (WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX |
                      WS_MAXIMIZEBOX | WS_CAPTION | WS_SYSMENU),
-            static_cast<LONG>(WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX |
-                              WS_MAXIMIZEBOX));
+            static_cast<DWORD>(WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX |
+                               WS_MAXIMIZEBOX));
   wchar_t title[32] = {};
   GetWindowTextW(window, title, 32);
   EXPECT_STREQ(title, L"quillon_pc");

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -130,11 +131,11 @@ TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
     ASSERT_NE(handle, nullptr);
     EXPECT_FALSE(IsWindowVisible(handle));
 
-    const LONG style = GetWindowLongW(handle, GWL_STYLE);
-    const LONG wanted =
+    const DWORD style = static_cast<DWORD>(GetWindowLongW(handle, GWL_STYLE));
+    const DWORD wanted =
         WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
     EXPECT_EQ(style & wanted, wanted);
-    EXPECT_EQ(style & (WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_CHILD), 0);
+    EXPECT_EQ(style & (WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_CHILD), 0u);
     EXPECT_EQ(GetParent(handle), nullptr);
 
     wchar_t text[64] = {};
