@@ -135,9 +135,12 @@ class ScopedTempDirectory {
  public:
   explicit ScopedTempDirectory(const std::filesystem::path& path) {
 #ifdef _WIN32
-    wchar_t old[32768];
-    const DWORD length = GetEnvironmentVariableW(L"TMP", old, 32768);
-    if (length > 0 && length < 32768) old_ = std::wstring(old, length);
+    std::vector<wchar_t> old(32768);
+    const DWORD length = GetEnvironmentVariableW(
+        L"TMP", old.data(), static_cast<DWORD>(old.size()));
+    if (length > 0 && length < old.size()) {
+      old_ = std::wstring(old.data(), length);
+    }
     SetEnvironmentVariableW(L"TMP", path.wstring().c_str());
 #else
     if (const char* old = std::getenv("TMPDIR")) old_ = std::string(old);
