@@ -130,10 +130,4 @@ TEST_F(FramePluginTest, DragAnswersSuccessOnceTheMoveHasEnded) {
   DestroyWindow(window);
 }
 
-TEST(FramePluginRegistrationTest, NullRegistrarIsIgnored) {
-  StandinEngineClearEvents();
-  FrameWindowPluginRegisterWithRegistrar(nullptr);
-  EXPECT_EQ(StandinEngineCountEvents(kStandinEventMisuse, 0), 0);
-}
-
 }  // namespace

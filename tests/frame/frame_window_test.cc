@@ -289,15 +289,6 @@ TEST_F(FrameWindowTest, DpiChangeDuringAMoveRelaysOutAgainAtItsEnd) {
   EXPECT_EQ(LogOf(app_).Count(WM_EXITSIZEMOVE), 3);
 }
 
-TEST_F(FrameWindowTest, BackgroundIsNeverErased) {
-  CreateBoth();
-  HDC dc = GetDC(app_);
-  EXPECT_EQ(SendMessageW(app_, WM_ERASEBKGND, reinterpret_cast<WPARAM>(dc), 0),
-            1);
-  ReleaseDC(app_, dc);
-  EXPECT_FALSE(LogOf(app_).Received(WM_ERASEBKGND));
-}
-
 TEST_F(FrameWindowTest, MoveResizeActionPlacesTheWindowAndFreesItsRecord) {
   CreateBoth();
   // Odd block sizes, so a freed block is not mistaken for a new one.
@@ -384,18 +375,6 @@ TEST_F(FrameWindowTest, DragRunsTheSystemMoveLoopUntilTheButtonIsUp) {
   EXPECT_EQ(frame_state.in_size_move.load(), 0);
   EXPECT_TRUE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
   EXPECT_TRUE(LogOf(app_).Received(WM_EXITSIZEMOVE));
-}
-
-TEST_F(FrameWindowTest, DestroyedWindowsAreForgotten) {
-  CreateBoth();
-  DestroyWindow(view_);
-  view_ = nullptr;
-  EXPECT_EQ(frame_state.view_window.load(), nullptr);
-  frame::RefreshViewSize();  // no view: nothing to do
-  DestroyWindow(app_);
-  app_ = nullptr;
-  EXPECT_EQ(table_.get_app_window(), nullptr);
-  EXPECT_FALSE(frame_window_api()->private_table->drag_app_window());
 }
 
 }  // namespace
