@@ -68,14 +68,16 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
       std::shared_ptr<ScriptedUi> scripted_ui =
           controller != nullptr ? controller->scripted_ui : nullptr;
       if (scripted_ui != nullptr) {
-        NoThrowVoid([&] {
+        bool handled = NoThrow(true, [&] {
           if (message == WM_TIMER) {
-            scripted_ui->OnTimer(wparam);
-          } else {
-            scripted_ui->OnResume();
+            return scripted_ui->OnTimer(wparam);
           }
+          scripted_ui->OnResume();
+          return true;
         });
-        return 0;
+        if (handled) {
+          return 0;
+        }
       }
       break;
     }

@@ -19,8 +19,9 @@ namespace standin {
 
 namespace {
 
-constexpr UINT_PTR kWaitTimer = 1;
-constexpr UINT_PTR kReplyTimer = 2;
+// Distinct ids: whoever subclasses the view may run timers of its own.
+constexpr UINT_PTR kWaitTimer = 0x5A10;
+constexpr UINT_PTR kReplyTimer = 0x5A11;
 constexpr UINT kFrameActionMessage = 0x7FFE;
 
 // Travels with a delivered message to its reply; freed by whichever of reply
@@ -142,7 +143,10 @@ void ScriptedUi::OnResume() {
   Run();
 }
 
-void ScriptedUi::OnTimer(UINT_PTR timer) {
+bool ScriptedUi::OnTimer(UINT_PTR timer) {
+  if (timer != kWaitTimer && timer != kReplyTimer) {
+    return false;
+  }
   KillTimer(view_, timer);
   if (timer == kWaitTimer && waiting_ == Waiting::kTimer) {
     Print(steps_[next_ - 1].text + " -> done");
@@ -150,9 +154,10 @@ void ScriptedUi::OnTimer(UINT_PTR timer) {
   } else if (timer == kReplyTimer && waiting_ == Waiting::kReply) {
     FinishMessage(true);
   } else {
-    return;
+    return true;
   }
   Run();
+  return true;
 }
 
 void ScriptedUi::ReceiveReply(uint64_t token, const uint8_t* data,

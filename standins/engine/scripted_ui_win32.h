@@ -26,9 +26,10 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   ScriptedUi(const ScriptedUi&) = delete;
   ScriptedUi& operator=(const ScriptedUi&) = delete;
 
-  // Window messages of the view, on the main thread.
+  // Window messages of the view, on the main thread. OnTimer returns false
+  // for a timer that is not the scripted UI's.
   void OnResume();
-  void OnTimer(UINT_PTR timer);
+  bool OnTimer(UINT_PTR timer);
 
   // No step runs after this; a pending reply is ignored.
   void Stop();
