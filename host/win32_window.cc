@@ -150,9 +150,14 @@ LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message,
   if (message == WM_NCCREATE) {
     auto* create_struct = reinterpret_cast<CREATESTRUCTW*>(lparam);
     auto* that = static_cast<Win32Window*>(create_struct->lpCreateParams);
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(that));
-    EnableNonClientDpiScalingIfAvailable(window);
-    that->window_handle_ = window;
+    // A window of the class made by anyone but Create has no object behind
+    // it and gets default processing only.
+    if (that != nullptr) {
+      SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(that));
+      EnableNonClientDpiScalingIfAvailable(window);
+      that->window_handle_ = window;
+    }
     return DefWindowProcW(window, message, wparam, lparam);
   }
 

@@ -212,6 +212,10 @@ TEST_F(FlutterWindowTest, ViewBecomesTheFocusedChildAtClientSize) {
   EXPECT_EQ(view_client.bottom, client.bottom - client.top);
   // Physical pixels: at 144 DPI the client area is half as big again.
   EXPECT_GT(client.right - client.left, 1280);
+
+  // Once the user interface shows the window, the view has the focus.
+  ShowWindow(handle, SW_SHOW);
+  SetForegroundWindow(handle);
   EXPECT_EQ(GetFocus(), view);
 }
 

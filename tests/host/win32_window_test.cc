@@ -367,6 +367,20 @@ TEST_F(Win32WindowTest, MouseActivateAnswersActivateWithoutContent) {
             MA_ACTIVATE);
 }
 
+TEST_F(Win32WindowTest, WindowOfTheClassWithoutObjectGetsDefaultProcessing) {
+  Win32Window owner;
+  ASSERT_TRUE(owner.Create(L"t", Win32Window::Point(10, 10),
+                           Win32Window::Size(100, 100)));
+  HWND stray = CreateWindowExW(0, kWin32WindowClassName, L"stray", WS_POPUP, 0,
+                               0, 100, 100, nullptr, nullptr,
+                               GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(stray, nullptr);
+  EXPECT_EQ(SendMessageW(stray, WM_NCHITTEST, 0, ScreenPoint(2, 2)),
+            DefWindowProcW(stray, WM_NCHITTEST, 0, ScreenPoint(2, 2)));
+  EXPECT_NE(owner.GetHandle(), stray);
+  DestroyWindow(stray);
+}
+
 bool TakeQuitMessage(WPARAM* code) {
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
