@@ -31,6 +31,7 @@
 #include "embedding/standard_codec.h"
 #include "gtest/gtest.h"
 #include "standins/engine/standin_control.h"
+#include "tests/support/stream_capture.h"
 
 namespace analytics_plugin_test {
 
@@ -106,28 +107,7 @@ inline void OnReply(const uint8_t* data, size_t size, void* user_data) {
   flutter::StandardMethodCodec::GetInstance().DecodeReply(data, size, &result);
 }
 
-// Collects what is written to std::cout and std::cerr while it lives.
-class StreamCapture {
- public:
-  StreamCapture()
-      : old_out_(std::cout.rdbuf(out_.rdbuf())),
-        old_err_(std::cerr.rdbuf(err_.rdbuf())) {}
-  ~StreamCapture() {
-    std::cout.rdbuf(old_out_);
-    std::cerr.rdbuf(old_err_);
-  }
-  StreamCapture(const StreamCapture&) = delete;
-  StreamCapture& operator=(const StreamCapture&) = delete;
-
-  std::string out() const { return out_.str(); }
-  std::string err() const { return err_.str(); }
-
- private:
-  std::ostringstream out_;
-  std::ostringstream err_;
-  std::streambuf* old_out_;
-  std::streambuf* old_err_;
-};
+using test_support::StreamCapture;
 
 // Points the temporary-directory query of this process at |path| while it
 // lives (TMPDIR natively, TMP on Windows).

@@ -6,10 +6,12 @@
 #include "analytics/sdk/sdk.h"
 #include "gtest/gtest.h"
 #include "tests/analytics_sdk/sdk_test_util.h"
-#include "tests/analytics_sdk/stream_capture.h"
+#include "tests/support/stream_capture.h"
 
 namespace analytics {
 namespace {
+
+using test_support::StreamCapture;
 
 TEST(IsValidNameTest, LengthAndCharacterRules) {
   EXPECT_TRUE(IsValidName("a"));

@@ -12,11 +12,13 @@
 #include "analytics/sdk/staging_store.h"
 #include "gtest/gtest.h"
 #include "tests/analytics_sdk/sdk_test_util.h"
-#include "tests/analytics_sdk/stream_capture.h"
+#include "tests/support/stream_capture.h"
 #include "tests/support/collection_server.h"
 
 namespace analytics {
 namespace {
+
+using test_support::StreamCapture;
 
 using test_support::CollectionServer;
 

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "gtest/gtest.h"
-#include "tests/analytics_sdk/stream_capture.h"
+#include "tests/support/stream_capture.h"
 
 namespace analytics {
 namespace {
+
+using test_support::StreamCapture;
 
 using utils::ObjectNode;
 using utils::ValueKind;

@@ -5,10 +5,12 @@
 
 #include "gtest/gtest.h"
 #include "tests/analytics_sdk/sdk_test_util.h"
-#include "tests/analytics_sdk/stream_capture.h"
+#include "tests/support/stream_capture.h"
 
 namespace analytics {
 namespace {
+
+using test_support::StreamCapture;
 
 class SdkOperationsTest : public SdkTest {
  protected:

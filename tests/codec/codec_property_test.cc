@@ -50,7 +50,7 @@ TEST(CodecPropertyTest, RandomValuesRoundTripAtEveryAlignment) {
     ASSERT_EQ(decoded->method_name(), call.method_name());
     ASSERT_TRUE(Identical(*decoded->arguments(), value)) << i;
   }
-  EXPECT_TRUE(cerr.Lines().empty());
+  EXPECT_TRUE(cerr.err_lines().empty());
 }
 
 struct Footprint {

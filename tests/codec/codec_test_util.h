@@ -15,32 +15,12 @@
 #include "embedding/encodable_value.h"
 #include "embedding/method_result.h"
 #include "embedding/standard_codec.h"
+#include "tests/support/stream_capture.h"
 
 namespace flutter {
 namespace testing {
 
-// Collects what is written to std::cerr while it lives.
-class CerrCapture {
- public:
-  CerrCapture() : previous_(std::cerr.rdbuf(captured_.rdbuf())) {}
-  ~CerrCapture() { std::cerr.rdbuf(previous_); }
-  CerrCapture(const CerrCapture&) = delete;
-  CerrCapture& operator=(const CerrCapture&) = delete;
-
-  std::vector<std::string> Lines() const {
-    std::vector<std::string> lines;
-    std::istringstream text(captured_.str());
-    for (std::string line; std::getline(text, line);) {
-      lines.push_back(line);
-    }
-    return lines;
-  }
-  void Clear() { captured_.str(std::string()); }
-
- private:
-  std::ostringstream captured_;
-  std::streambuf* previous_;
-};
+using CerrCapture = test_support::StreamCapture;
 
 inline std::vector<uint8_t> Encode(const EncodableValue& value,
                                    const StandardCodecSerializer& serializer =

@@ -110,7 +110,7 @@ TEST(StandardCodecTest, EmptyTypedListsPadLikeTheReaderSkips) {
   EXPECT_THAT(encoded, ElementsAre(12, 3, 1, 11, 0, 0, 0, 0, 2));
   CerrCapture cerr;
   EXPECT_EQ(Decode(encoded), list);
-  EXPECT_TRUE(cerr.Lines().empty());
+  EXPECT_TRUE(cerr.err_lines().empty());
 
   // An unpadded empty list from another writer: the reader still skips to
   // offset 4, and a list that ends the message is no invalid read.
@@ -119,13 +119,13 @@ TEST(StandardCodecTest, EmptyTypedListsPadLikeTheReaderSkips) {
   EXPECT_EQ(StandardCodecSerializer::GetInstance().ReadValue(&reader),
             EncodableValue(std::vector<int32_t>{}));
   EXPECT_EQ(reader.offset(), 4u);
-  EXPECT_TRUE(cerr.Lines().empty());
+  EXPECT_TRUE(cerr.err_lines().empty());
   // Padding bytes are skipped unseen, whatever they hold.
   EXPECT_EQ(Decode({12, 3, 1, 9, 0, 0xff, 0xff, 0xff, 2}),
             EncodableValue(EncodableList{EncodableValue(true),
                                          EncodableValue(std::vector<int32_t>{}),
                                          EncodableValue(false)}));
-  EXPECT_TRUE(cerr.Lines().empty());
+  EXPECT_TRUE(cerr.err_lines().empty());
 }
 
 TEST(StandardCodecTest, MapsAreWrittenInKeyOrderAndKeepTheFirstDuplicate) {
@@ -153,7 +153,7 @@ TEST(StandardCodecTest, ReadsTagFiveAsTextAndUnknownTagsAsNull) {
 
   CerrCapture cerr;
   EXPECT_EQ(Decode({15}), EncodableValue());
-  EXPECT_THAT(cerr.Lines(),
+  EXPECT_THAT(cerr.err_lines(),
               ElementsAre("Unknown type in "
                           "StandardCodecSerializer::ReadValueOfType: 15"));
   // The unknown value's payload is not skipped.
@@ -161,13 +161,13 @@ TEST(StandardCodecTest, ReadsTagFiveAsTextAndUnknownTagsAsNull) {
   EXPECT_EQ(
       Decode({12, 2, 200, 1}),
       EncodableValue(EncodableList{EncodableValue(), EncodableValue(true)}));
-  EXPECT_EQ(cerr.Lines().size(), 1u);
+  EXPECT_EQ(cerr.err_lines().size(), 1u);
 }
 
 TEST(StandardCodecTest, CustomValuesAreWrittenAsNull) {
   CerrCapture cerr;
   EXPECT_THAT(Encode(EncodableValue(CustomValue(3))), ElementsAre(0));
-  EXPECT_THAT(cerr.Lines(),
+  EXPECT_THAT(cerr.err_lines(),
               ElementsAre("Unhandled custom type in "
                           "StandardCodecSerializer::WriteValue. Custom types "
                           "require codec extensions."));
@@ -194,13 +194,13 @@ TEST(StandardMethodCodecTest, MethodCalls) {
   ASSERT_NE(decoded, nullptr);
   ASSERT_NE(decoded->arguments(), nullptr);
   EXPECT_TRUE(decoded->arguments()->IsNull());
-  EXPECT_THAT(cerr.Lines(), ElementsAre(kInvalidRead));
+  EXPECT_THAT(cerr.err_lines(), ElementsAre(kInvalidRead));
 
   cerr.Clear();
   Bytes not_a_name = {3, 1, 0, 0, 0, 0};
   EXPECT_EQ(Codec().DecodeMethodCall(not_a_name.data(), not_a_name.size()),
             nullptr);
-  EXPECT_THAT(cerr.Lines(),
+  EXPECT_THAT(cerr.err_lines(),
               ElementsAre("Invalid method call; method name is not a string."));
 }
 
@@ -221,7 +221,7 @@ TEST(StandardMethodCodecTest, DecodesReplies) {
   EXPECT_TRUE(Codec().DecodeReply(nullptr, 0, &empty));
   EXPECT_EQ(empty.kind, "success");
   EXPECT_FALSE(empty.has_value);
-  EXPECT_THAT(cerr.Lines(), ElementsAre(kInvalidRead, kInvalidRead));
+  EXPECT_THAT(cerr.err_lines(), ElementsAre(kInvalidRead, kInvalidRead));
 
   Bytes success = {0, 7, 2, 'o', 'k'};
   RecordingResult ok;
@@ -315,7 +315,7 @@ TEST(StandardCodecBadInputTest, AnnouncedSizesBeyondTheMessageAllocateNothing) {
   EXPECT_EQ(Decode({7, 255, 0xff, 0xff, 0xff, 0xff, 'a'}), EncodableValue(""));
   EXPECT_EQ(Decode({11, 255, 0xff, 0xff, 0xff, 0xff, 0, 0, 1, 2, 3}),
             EncodableValue(std::vector<double>{}));
-  EXPECT_THAT(cerr.Lines(), ElementsAre(kInvalidRead, kInvalidRead));
+  EXPECT_THAT(cerr.err_lines(), ElementsAre(kInvalidRead, kInvalidRead));
 
   // A failed read does not move the reader: the next element starts right
   // after the size field ('a' is then an unknown tag).
@@ -323,13 +323,13 @@ TEST(StandardCodecBadInputTest, AnnouncedSizesBeyondTheMessageAllocateNothing) {
   EXPECT_EQ(
       Decode({12, 2, 7, 10, 'a', 'b'}),
       EncodableValue(EncodableList{EncodableValue(""), EncodableValue()}));
-  EXPECT_EQ(cerr.Lines().size(), 2u);
+  EXPECT_EQ(cerr.err_lines().size(), 2u);
 
   // Truncated numbers and size fields read as zero.
   cerr.Clear();
   EXPECT_EQ(Decode({3, 1, 2}), EncodableValue(0));
   EXPECT_EQ(Decode({7, 254, 5}), EncodableValue(""));
-  EXPECT_EQ(cerr.Lines().size(), 2u);
+  EXPECT_EQ(cerr.err_lines().size(), 2u);
 
   // Lists and maps announcing 4 Gi entries end with the message.
   cerr.Clear();
@@ -338,7 +338,7 @@ TEST(StandardCodecBadInputTest, AnnouncedSizesBeyondTheMessageAllocateNothing) {
                 EncodableList{EncodableValue(true), EncodableValue(false)}));
   EXPECT_EQ(Decode({13, 255, 0xff, 0xff, 0xff, 0xff, 3, 1, 0, 0, 0, 1}),
             EncodableValue(EncodableMap{{EncodableValue(1), true}}));
-  EXPECT_THAT(cerr.Lines(), ElementsAre(kInvalidRead, kInvalidRead));
+  EXPECT_THAT(cerr.err_lines(), ElementsAre(kInvalidRead, kInvalidRead));
 }
 
 TEST(StandardCodecBadInputTest, NestedHugeListsStayProportionalToTheInput) {
@@ -357,7 +357,7 @@ TEST(StandardCodecBadInputTest, NestedHugeListsStayProportionalToTheInput) {
     ++depth;
   }
   EXPECT_EQ(depth, 127);
-  EXPECT_EQ(cerr.Lines().size(), 128u);
+  EXPECT_EQ(cerr.err_lines().size(), 128u);
 
   // Many strings each announcing 2 GiB.
   cerr.Clear();
@@ -395,11 +395,11 @@ TEST(StandardCodecBadInputTest, NestingIsBoundedAt128Levels) {
   CerrCapture cerr;
   EXPECT_EQ(depth_of(Decode(nest(128, 12))), 128);
   EXPECT_EQ(depth_of(Decode(nest(128, 13))), 128);
-  EXPECT_TRUE(cerr.Lines().empty());
+  EXPECT_TRUE(cerr.err_lines().empty());
 
   // 100,000 levels would overflow the stack; level 129 reads as null.
   EXPECT_EQ(depth_of(Decode(nest(100000, 12))), 128);
-  EXPECT_THAT(cerr.Lines(),
+  EXPECT_THAT(cerr.err_lines(),
               ElementsAre("Nesting too deep in "
                           "StandardCodecSerializer::ReadValueOfType: more "
                           "than 128 levels of lists and maps"));

@@ -134,8 +134,8 @@ TEST_F(EmbeddingChannelTest, SecondAnswerIsIgnoredAndLoggedOnce) {
   const EncodableValue yes(true);
   EXPECT_EQ(reply.bytes(), *Codec().EncodeSuccessReply(&yes));
   // Two late answers, two lines; nothing reached the engine twice.
-  EXPECT_EQ(CountOccurrences(capture.text(), kDuplicateResult), 2);
-  EXPECT_EQ(CountOccurrences(capture.text(), kLeak), 0);
+  EXPECT_EQ(CountOccurrences(capture.err(), kDuplicateResult), 2);
+  EXPECT_EQ(CountOccurrences(capture.err(), kLeak), 0);
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventDuplicateResponse, 0), 0);
 }
 
@@ -147,7 +147,7 @@ TEST_F(EmbeddingChannelTest, UnansweredResultLogsLeakAndSendsNothing) {
   ASSERT_EQ(Deliver(EncodeCall("m", EncodableValue()), &reply), 1);
 
   EXPECT_EQ(reply.count(), 0);
-  EXPECT_EQ(capture.text(), kLeak);
+  EXPECT_EQ(capture.err(), kLeak);
   EXPECT_EQ(StandinEnginePendingResponseCount(handle_), 1);
 }
 
@@ -167,7 +167,7 @@ TEST_F(EmbeddingChannelTest, UndecodableMessageGetsEmptyReplyAfterBothLines) {
   EXPECT_FALSE(called);
   EXPECT_EQ(reply.count(), 1);
   EXPECT_TRUE(reply.bytes().empty());
-  EXPECT_EQ(capture.text(),
+  EXPECT_EQ(capture.err(),
             "Invalid method call; method name is not a string.\n"
             "Unable to construct method call from message on channel "
             "test/channel\n");
@@ -247,7 +247,7 @@ TEST_F(EmbeddingChannelTest, RawReplyCallbackSendsOnlyTheFirstResponse) {
   ASSERT_EQ(Deliver(message, &reply, "raw"), 1);
   EXPECT_EQ(reply.count(), 1);
   EXPECT_EQ(reply.bytes(), message);
-  EXPECT_EQ(CountOccurrences(capture.text(),
+  EXPECT_EQ(CountOccurrences(capture.err(),
                              "Error: Response can be set only once. Ignoring "
                              "duplicate response.\n"),
             2);
@@ -264,7 +264,7 @@ TEST_F(EmbeddingChannelTest, ThrowingHandlerStillAnswersEmpty) {
   ASSERT_EQ(Deliver(EncodeCall("m", EncodableValue()), &reply), 1);
   EXPECT_EQ(reply.count(), 1);
   EXPECT_TRUE(reply.bytes().empty());
-  EXPECT_EQ(CountOccurrences(capture.text(), "boom"), 1);
+  EXPECT_EQ(CountOccurrences(capture.err(), "boom"), 1);
 }
 
 TEST_F(EmbeddingChannelTest, KeptResultAnsweredFromAnotherThread) {
@@ -303,7 +303,7 @@ TEST_F(EmbeddingChannelTest, AnswerAfterTheEngineIsGoneSendsNothing) {
     kept.reset();  // The last reference on the messenger goes here.
   }).join();
   EXPECT_EQ(reply.count(), 0);
-  EXPECT_EQ(capture.text(), "");
+  EXPECT_EQ(capture.err(), "");
   EXPECT_EQ(StandinEngineCountEvents(kStandinEventResponseDropped, 0), 0);
 }
 

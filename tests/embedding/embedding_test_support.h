@@ -11,24 +11,11 @@
 #include <vector>
 
 #include "standins/engine/standin_control.h"
+#include "tests/support/stream_capture.h"
 
 namespace embedding_test {
 
-// Redirects std::cerr into a string for the life of the object.
-class StderrCapture {
- public:
-  StderrCapture() : previous_(std::cerr.rdbuf(text_.rdbuf())) {}
-  ~StderrCapture() { std::cerr.rdbuf(previous_); }
-
-  StderrCapture(const StderrCapture&) = delete;
-  StderrCapture& operator=(const StderrCapture&) = delete;
-
-  std::string text() const { return text_.str(); }
-
- private:
-  std::ostringstream text_;
-  std::streambuf* previous_;
-};
+using StderrCapture = test_support::StreamCapture;
 
 inline int CountOccurrences(const std::string& text, const std::string& part) {
   int count = 0;

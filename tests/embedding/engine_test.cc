@@ -132,7 +132,7 @@ TEST_F(EmbeddingEngineTest, FailedViewControllerHasAnEngineButNoView) {
   StderrCapture capture;
   {
     FlutterViewController controller(800, 600, EngineProject(L"data"));
-    EXPECT_EQ(capture.text(), "Failed to create view controller.\n");
+    EXPECT_EQ(capture.err(), "Failed to create view controller.\n");
     ASSERT_NE(controller.engine(), nullptr);
     EXPECT_EQ(controller.view(), nullptr);
     EXPECT_FALSE(controller.HandleTopLevelWindowProc(nullptr, 0x0010, 0, 0));
@@ -140,7 +140,7 @@ TEST_F(EmbeddingEngineTest, FailedViewControllerHasAnEngineButNoView) {
     // not use the stale handle. Each request logs once.
     EXPECT_EQ(controller.engine()->RegistrarForPlugin("A"), nullptr);
     EXPECT_EQ(controller.engine()->RegistrarForPlugin("B"), nullptr);
-    EXPECT_EQ(CountOccurrences(capture.text(), kNotRunning), 2);
+    EXPECT_EQ(CountOccurrences(capture.err(), kNotRunning), 2);
     controller.engine()->ReloadSystemFonts();
     controller.engine()->messenger()->SetMessageHandler(
         "x", [](const uint8_t*, size_t, ReplyCallback) {});
@@ -366,7 +366,7 @@ TEST_F(EmbeddingTextureTest, SourcesAreCalledThroughTheTextureRecord) {
 TEST_F(EmbeddingTextureTest, UnknownSourceIsRefused) {
   StderrCapture capture;
   EXPECT_EQ(textures_->RegisterTexture(nullptr), -1);
-  EXPECT_EQ(capture.text(),
+  EXPECT_EQ(capture.err(),
             "Attempting to register unknown texture variant.\n");
   EXPECT_EQ(StandinEngineTextureCount(handle_), 0);
 }
