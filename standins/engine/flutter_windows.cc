@@ -1,7 +1,10 @@
 // The stand-in's implementation of embedding/flutter_windows.h: engines,
 // messengers, registrars, textures and view controllers without a Flutter
 // engine behind them. The window parts live in view_window_win32.cc.
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
@@ -93,11 +96,34 @@ bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
   return true;
 }
 
+// A whole number from the environment, or 0 when unset or not a number.
+int32_t EnvironmentNumber(const char* name) {
+  const char* text = std::getenv(name);
+  if (text == nullptr) {
+    return 0;
+  }
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value > INT32_MAX || value < INT32_MIN) {
+    return 0;
+  }
+  return static_cast<int32_t>(value);
+}
+
 }  // namespace
 
 Library& GetLibrary() {
   // Never destroyed: engines and messengers may outlive static destruction.
-  static Library* library = new Library();
+  static Library* library = [] {
+    auto* created = new Library();
+    // A test that starts a whole program cannot reach the test controls, so
+    // the two controls it needs can also come from the environment.
+    created->refuse_view_controllers = std::max(
+        EnvironmentNumber("QUILLON_STANDIN_REFUSE_VIEW_CONTROLLERS"), 0);
+    created->dpi_override = static_cast<UINT>(
+        std::max(EnvironmentNumber("QUILLON_STANDIN_DPI"), 0));
+    return created;
+  }();
   return *library;
 }
 

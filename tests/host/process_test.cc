@@ -215,6 +215,52 @@ TEST(QuillonPcTest, ScenarioRunRegistersPluginsInOrderAndQuitsWithZero) {
   EXPECT_TRUE(Contains(lines, "destroy -> 1"));
 }
 
+// Sets an environment variable of this process, which a started program
+// inherits, for the life of the object.
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
+    SetEnvironmentVariableW(name, value);
+  }
+  ~ScopedVariable() { SetEnvironmentVariableW(name_, nullptr); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  const wchar_t* name_;
+};
+
+TEST(QuillonPcTest, RefusedViewControllerEndsTheProgramWithOne) {
+  ScopedVariable refuse(L"QUILLON_STANDIN_REFUSE_VIEW_CONTROLLERS", L"1");
+  HostProcess run(L"", "echo never\n");
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(run.Wait(), 1);
+  EXPECT_NE(run.Errors().find("Failed to create view controller."),
+            std::string::npos)
+      << run.Errors();
+  // No plugin was registered and no user interface ran.
+  EXPECT_TRUE(PluginRecords(run.Transcript()).empty());
+  EXPECT_FALSE(Contains(run.Transcript(), "echo never -> never"));
+}
+
+TEST(QuillonPcTest, WindowIsScaledByTheMonitorDpi) {
+  ScopedVariable dpi(L"QUILLON_STANDIN_DPI", L"144");
+  HostProcess run(L"", "window\nview\ndestroy\n");
+  ASSERT_TRUE(run.started());
+  EXPECT_EQ(run.Wait(), 0) << run.Errors();
+  const std::vector<std::string> lines = run.Transcript();
+  // 1280 x 720 logical pixels at 150 %; the frame module centres it.
+  const auto window_line =
+      std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.compare(0, 10, "window -> ") == 0;
+      });
+  ASSERT_NE(window_line, lines.end());
+  EXPECT_NE(window_line->find(" w=1920 h=1080 client=1920x1080 visible=0 "),
+            std::string::npos)
+      << *window_line;
+  EXPECT_TRUE(Contains(lines, "view -> w=1920 h=1080 parent=top-level"));
+}
+
 TEST(QuillonPcTest, CommandLineArgumentsReachTheUserInterfaceAsUtf8) {
   struct Case {
     std::wstring arguments;
