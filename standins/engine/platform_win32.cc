@@ -9,7 +9,9 @@
 #include <vector>
 
 #include "standins/engine/engine_internal.h"
+#include "standins/engine/gdi_handles_win32.h"
 #include "standins/engine/scripted_ui_win32.h"
+#include "standins/engine/view_paint_win32.h"
 
 namespace standin {
 
@@ -55,8 +57,15 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
       PAINTSTRUCT paint;
       HDC dc = BeginPaint(window, &paint);
       if (dc != nullptr) {
-        FillRect(dc, &paint.rcPaint,
-                 reinterpret_cast<HBRUSH>(GetStockObject(DKGRAY_BRUSH)));
+        FlutterDesktopViewController* controller = ControllerOf(window);
+        std::shared_ptr<ScriptedUi> scripted_ui =
+            controller != nullptr ? controller->scripted_ui : nullptr;
+        NoThrowVoid([&] {
+          PaintView(window, dc,
+                    scripted_ui != nullptr ? scripted_ui->RecentLines()
+                                           : std::vector<std::string>(),
+                    scripted_ui != nullptr);
+        });
       }
       EndPaint(window, &paint);
       return 0;
@@ -94,6 +103,8 @@ bool RegisterClasses() {
     HINSTANCE module = LibraryModule();
     WNDCLASSEXW view{};
     view.cbSize = sizeof(view);
+    // Redrawn whole on every size change: the footer shows the size.
+    view.style = CS_HREDRAW | CS_VREDRAW;
     view.lpfnWndProc = ViewWindowProc;
     view.hInstance = module;
     view.hCursor = LoadCursorW(nullptr, IDC_ARROW);
@@ -107,19 +118,6 @@ bool RegisterClasses() {
   }();
   return registered;
 }
-
-// Releases a screen device context on every path.
-struct ScreenDc {
-  ScreenDc() : dc(GetDC(nullptr)) {}
-  ~ScreenDc() {
-    if (dc != nullptr) {
-      ReleaseDC(nullptr, dc);
-    }
-  }
-  ScreenDc(const ScreenDc&) = delete;
-  ScreenDc& operator=(const ScreenDc&) = delete;
-  HDC dc;
-};
 
 struct ModuleDeleter {
   void operator()(HMODULE module) const { FreeLibrary(module); }

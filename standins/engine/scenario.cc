@@ -197,6 +197,17 @@ std::string ParseStep(const std::string& line,
     step->name = RestAfterWords(line, 1);
     return std::string();
   }
+  if (keyword == "screenshot") {
+    step->kind = StepKind::kScreenshot;
+    // The path is the rest of the line: Windows paths may hold blanks.
+    std::string path = RestAfterWords(line, 1);
+    size_t first = path.find_first_not_of(" \t");
+    if (first == std::string::npos) {
+      return "screenshot needs a file path";
+    }
+    step->name = path.substr(first, path.find_last_not_of(" \t") - first + 1);
+    return std::string();
+  }
   if (keyword == "method") {
     step->kind = StepKind::kMethod;
     if (arguments < 2) {

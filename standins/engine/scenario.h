@@ -28,6 +28,7 @@ enum class StepKind {
   kEcho,
   kReplyTimeout,
   kMethod,
+  kScreenshot,
 };
 
 // Signatures of table entries the scenario can call.
@@ -43,8 +44,8 @@ struct Step {
   int line = 0;
   std::string text;  // the line without surrounding blanks, for the transcript
   StepKind kind = StepKind::kEcho;
-  // Channel (send, method), export name (call, table) or text (frame-title,
-  // echo).
+  // Channel (send, method), export name (call, table), text (frame-title,
+  // echo) or file path (screenshot).
   std::string name;
   std::string method;          // method: the method name
   std::string value_text;      // method: the arguments in value notation

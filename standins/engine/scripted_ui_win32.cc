@@ -12,6 +12,7 @@
 #include "embedding/method_call.h"
 #include "embedding/method_result.h"
 #include "embedding/standard_codec.h"
+#include "standins/engine/screenshot_win32.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/value_notation.h"
 
@@ -23,6 +24,8 @@ namespace {
 constexpr UINT_PTR kWaitTimer = 0x5A10;
 constexpr UINT_PTR kReplyTimer = 0x5A11;
 constexpr UINT kFrameActionMessage = 0x7FFE;
+// More than a view of any size shows.
+constexpr size_t kRecentLineCount = 80;
 
 // Travels with a delivered message to its reply; freed by whichever of reply
 // or drop comes.
@@ -421,6 +424,11 @@ bool ScriptedUi::Execute(const Step& step) {
       Print(text + line);
       return true;
     }
+    case StepKind::kScreenshot:
+      Print(text + " -> " +
+            (top == nullptr ? std::string("no-window")
+                            : CaptureWindowToBmp(top, FromUtf8(step.name))));
+      return true;
     case StepKind::kDestroy: {
       // The window's owner may end the engine and this scenario with it.
       BOOL destroyed = top != nullptr && DestroyWindow(top);
@@ -546,6 +554,22 @@ bool ScriptedUi::PostToTopLevel(UINT message, WPARAM wparam, LPARAM lparam) {
   return top != nullptr && PostMessageW(top, message, wparam, lparam) != 0;
 }
 
-void ScriptedUi::Print(const std::string& line) { WriteTranscriptLine(line); }
+std::vector<std::string> ScriptedUi::RecentLines() const {
+  std::lock_guard<std::mutex> guard(lines_mutex_);
+  return std::vector<std::string>(recent_lines_.begin(), recent_lines_.end());
+}
+
+void ScriptedUi::Print(const std::string& line) {
+  WriteTranscriptLine(line);
+  {
+    std::lock_guard<std::mutex> guard(lines_mutex_);
+    recent_lines_.push_back(line);
+    if (recent_lines_.size() > kRecentLineCount) {
+      recent_lines_.pop_front();
+    }
+  }
+  // Painted when the loop next turns; a view that is gone ignores this.
+  InvalidateRect(view_, nullptr, FALSE);
+}
 
 }  // namespace standin

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +34,9 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
 
   // No step runs after this; a pending reply is ignored.
   void Stop();
+
+  // The latest transcript lines, oldest first, for the view to show.
+  std::vector<std::string> RecentLines() const;
 
   // A reply to the message of `token` arrived, on any thread.
   void ReceiveReply(uint64_t token, const uint8_t* data, size_t size);
@@ -80,6 +84,10 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   uint64_t reply_token_ = 0;
   ReplyState reply_state_ = ReplyState::kPending;
   std::vector<uint8_t> reply_bytes_;
+
+  // What the view paints; the paint reads it, Print adds to it.
+  mutable std::mutex lines_mutex_;
+  std::deque<std::string> recent_lines_;
 };
 
 }  // namespace standin

@@ -107,6 +107,25 @@ TEST(ScenarioTest, ReportsBadLinesAndKeepsTheRest) {
   EXPECT_EQ(scenario.errors[12].rfind("line 13: ", 0), 0u);
 }
 
+TEST(ScenarioTest, ScreenshotTakesTheRestOfTheLineAsItsPath) {
+  standin::Scenario scenario = ParseScenario(
+      "screenshot   C:\\My Pictures\\shot one.bmp  \r\n"
+      "screenshot\n"
+      "screenshot   \t\n"
+      "screenshot Z:\\tmp\\a.bmp\n");
+  ASSERT_EQ(scenario.steps.size(), 2u);
+  EXPECT_EQ(scenario.steps[0].kind, StepKind::kScreenshot);
+  EXPECT_EQ(scenario.steps[0].name, "C:\\My Pictures\\shot one.bmp")
+      << "blanks inside the path stay, blanks around it go";
+  EXPECT_EQ(scenario.steps[0].text,
+            "screenshot   C:\\My Pictures\\shot one.bmp");
+  EXPECT_EQ(scenario.steps[1].name, "Z:\\tmp\\a.bmp");
+  EXPECT_EQ(scenario.steps[1].line, 4);
+  EXPECT_EQ(scenario.errors,
+            (std::vector<std::string>{"line 2: screenshot needs a file path",
+                                      "line 3: screenshot needs a file path"}));
+}
+
 TEST(ScenarioTest, IntegersAndHex) {
   int64_t value = 0;
   EXPECT_TRUE(standin::ParseInteger("-0x10", &value));

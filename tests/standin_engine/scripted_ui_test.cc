@@ -4,7 +4,9 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
@@ -305,6 +307,95 @@ TEST_F(ScriptedUiTest, ReadsScenarioFromTheAssetsFolderByDefault) {
   DeleteFileW(scenario.c_str());
   RemoveDirectoryW(assets.c_str());
   RemoveDirectoryW(base.c_str());
+}
+
+// A 24-bit bottom-up BMP as the screenshot step writes it; width 0 when the
+// file is not one.
+struct Bmp {
+  int width = 0;
+  int height = 0;
+  std::string bytes;
+  uint32_t offset = 0;
+
+  // The colour at (x, y), counted from the top-left corner.
+  COLORREF At(int x, int y) const {
+    const size_t row = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
+    const size_t at = offset + (height - 1 - y) * row + x * 3;
+    return RGB(static_cast<uint8_t>(bytes[at + 2]),
+               static_cast<uint8_t>(bytes[at + 1]),
+               static_cast<uint8_t>(bytes[at]));
+  }
+};
+
+Bmp ReadBmp(const std::wstring& path) {
+  Bmp bmp;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (file == nullptr) {
+    return bmp;
+  }
+  char buffer[65536];
+  size_t count;
+  while ((count = std::fread(buffer, 1, sizeof(buffer), file)) > 0) {
+    bmp.bytes.append(buffer, count);
+  }
+  std::fclose(file);
+  BITMAPFILEHEADER file_header{};
+  BITMAPINFOHEADER info{};
+  if (bmp.bytes.size() < sizeof(file_header) + sizeof(info)) {
+    return bmp;
+  }
+  std::memcpy(&file_header, bmp.bytes.data(), sizeof(file_header));
+  std::memcpy(&info, bmp.bytes.data() + sizeof(file_header), sizeof(info));
+  const size_t row = (static_cast<size_t>(info.biWidth) * 3 + 3) & ~size_t{3};
+  if (file_header.bfType != 0x4D42 || info.biBitCount != 24 ||
+      info.biCompression != BI_RGB || info.biWidth <= 0 || info.biHeight <= 0 ||
+      file_header.bfOffBits + row * info.biHeight > bmp.bytes.size()) {
+    return bmp;
+  }
+  bmp.width = info.biWidth;
+  bmp.height = info.biHeight;
+  bmp.offset = file_header.bfOffBits;
+  return bmp;
+}
+
+TEST_F(ScriptedUiTest, ScreenshotWritesWhatTheScreenShowsOfTheWindow) {
+  const std::wstring picture = TempFile(L"shot");
+  const std::wstring unwritable = picture + L".missing\\shot.bmp";
+  WriteText(scenario_path_, "show\nwait 300\nscreenshot " + ToUtf8(picture) +
+                                "\nscreenshot " + ToUtf8(unwritable) +
+                                "\ndestroy\n");
+  ScopedEnvironment scenario_variable(L"QUILLON_STANDIN_SCENARIO",
+                                      &scenario_path_);
+  ScopedEnvironment transcript_variable(L"QUILLON_STANDIN_TRANSCRIPT",
+                                        &transcript_path_);
+  Probe probe(L"");
+  ASSERT_TRUE(probe.started());
+  EXPECT_EQ(probe.Wait(), 0u);
+  ExpectTranscript(
+      {"scenario [" + ToUtf8(scenario_path_) + "]", "show -> visible=1",
+       "wait 300 -> done", "screenshot " + ToUtf8(picture) + " -> 400x300",
+       "screenshot " + ToUtf8(unwritable) + " -> failed cannot-write",
+       "destroy -> 1", "end"},
+      ReadLines(transcript_path_));
+
+  // The probe's window is the view, 400 x 300, at (100, 100): the title
+  // band across the top, the light background below it, and text on it.
+  const Bmp bmp = ReadBmp(picture);
+  DeleteFileW(picture.c_str());
+  ASSERT_EQ(bmp.width, 400);
+  ASSERT_EQ(bmp.height, 300);
+  const COLORREF band = RGB(0x2B, 0x4C, 0x7E);
+  const COLORREF background = RGB(0xF3, 0xF4, 0xF6);
+  EXPECT_EQ(bmp.At(2, 2), band);
+  EXPECT_EQ(bmp.At(399, 40), band);
+  EXPECT_EQ(bmp.At(2, 150), background);
+  int text_pixels = 0;
+  for (int y = 60; y < 270; ++y) {
+    for (int x = 0; x < 400; ++x) {
+      text_pixels += bmp.At(x, y) != background;
+    }
+  }
+  EXPECT_GT(text_pixels, 200) << "the transcript lines are painted";
 }
 
 struct FindProbeWindow {
