@@ -3,7 +3,6 @@
 // collection server receives the uploads.
 #include <windows.h>
 
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -14,63 +13,16 @@
 
 #include "gtest/gtest.h"
 #include "tests/support/collection_server.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
 using test_support::CollectionServer;
+using test_support::ProgramOptions;
+using test_support::ProgramRun;
+using test_support::ReadText;
 
 constexpr DWORD kRunTimeoutMs = 90000;
-
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-std::filesystem::path ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
-                                            static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return std::filesystem::path(path).parent_path();
-}
-
-// Sets an environment variable of this process (and so of the programs it
-// starts) while it lives.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const wchar_t* name, const std::wstring& value)
-      : name_(name) {
-    std::vector<wchar_t> old(32768);
-    const DWORD length = GetEnvironmentVariableW(
-        name, old.data(), static_cast<DWORD>(old.size()));
-    had_old_ = length > 0 && length < old.size();
-    if (had_old_) old_.assign(old.data(), length);
-    SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~ScopedEnvironment() {
-    SetEnvironmentVariableW(name_, had_old_ ? old_.c_str() : nullptr);
-  }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const wchar_t* name_;
-  bool had_old_ = false;
-  std::wstring old_;
-};
-
-std::string ReadText(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // One answered channel call of the transcript: "method <channel> <name> ...
 // -> <outcome>".
@@ -129,42 +81,25 @@ class AnalyticsEndToEndTest : public testing::Test {
   // temporary directory (and so its staging file) is folder_/temp. Returns
   // the transcript.
   std::string Run(const std::string& scenario) {
-    const std::filesystem::path scenario_file = folder_ / "scenario.txt";
-    const std::filesystem::path transcript_file = folder_ / "transcript.txt";
-    std::ofstream(scenario_file, std::ios::binary) << scenario;
-    std::filesystem::remove(transcript_file);
-
-    ScopedEnvironment scenario_variable(L"QUILLON_STANDIN_SCENARIO",
-                                        scenario_file.wstring());
-    ScopedEnvironment transcript_variable(L"QUILLON_STANDIN_TRANSCRIPT",
-                                          transcript_file.wstring());
-    ScopedEnvironment temp_variable(L"TMP", (folder_ / "temp").wstring());
-    const std::filesystem::path program = ExecutableFolder() / "quillon_pc.exe";
+    ProgramOptions options;
     // The detached-window marker lets this run beside any other instance.
-    std::wstring command_line =
-        L"\"" + program.wstring() + L"\" --quillon-detached-window=e2e";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
-                        FALSE, 0, nullptr, ExecutableFolder().c_str(), &startup,
-                        &process)) {
-      ADD_FAILURE() << "cannot start " << program.string() << ": error "
-                    << GetLastError();
+    options.arguments = L"--quillon-detached-window=e2e";
+    options.scenario = scenario;
+    options.environment = {{L"TMP", (folder_ / "temp").wstring()}};
+    options.time_limit_ms = kRunTimeoutMs;
+    ProgramRun run(std::move(options));
+    if (!run.started()) {
+      ADD_FAILURE() << "cannot start quillon_pc.exe: error "
+                    << run.start_error();
       return std::string();
     }
-    UniqueHandle process_handle(process.hProcess);
-    UniqueHandle thread_handle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
-      TerminateProcess(process.hProcess, 99);
-      WaitForSingleObject(process.hProcess, 5000);
+    const long exit_code = run.Wait();
+    if (exit_code == -1) {
       ADD_FAILURE() << "quillon_pc.exe did not end; transcript:\n"
-                    << ReadText(transcript_file);
+                    << ReadText(run.transcript_path());
     }
-    DWORD exit_code = 0;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    EXPECT_EQ(exit_code, 0u);
-    return ReadText(transcript_file);
+    EXPECT_EQ(exit_code, 0);
+    return ReadText(run.transcript_path());
   }
 
   std::unique_ptr<CollectionServer> server_;
@@ -237,7 +172,7 @@ TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
   EXPECT_TRUE(Has(records[6], "\"event\":\"after_logout\""));
   EXPECT_TRUE(Has(records[6], "\"distinct_id\":\"anonymous_user_"));
   EXPECT_FALSE(Has(records[6], "$is_login_id"));
-  EXPECT_EQ(ReadText(folder_ / "temp" / "analytics_data.json"), "")
+  EXPECT_EQ(ReadText((folder_ / "temp" / "analytics_data.json").wstring()), "")
       << "the staging file is taken over once";
 }
 

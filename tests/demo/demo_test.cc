@@ -4,130 +4,30 @@
 // and photographed before it ends.
 #include <windows.h>
 
-#include <cstdint>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
 #include "tests/support/collection_server.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
+using test_support::Bmp;
 using test_support::CollectionServer;
+using test_support::ProgramOptions;
+using test_support::ProgramRun;
+using test_support::ReadBmp;
+using test_support::ResultOf;
+using test_support::Utf8;
 
 constexpr DWORD kRunTimeoutMs = 90000;
 
-struct HandleCloser {
-  void operator()(HANDLE handle) const { CloseHandle(handle); }
-};
-using UniqueHandle = std::unique_ptr<void, HandleCloser>;
-
-std::filesystem::path ExecutableFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(),
-                                            static_cast<DWORD>(path.size()));
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
-  return std::filesystem::path(path).parent_path();
-}
-
-// Sets an environment variable of this process, and so of the program it
-// starts, while it lives.
-class ScopedEnvironment {
- public:
-  ScopedEnvironment(const wchar_t* name, const std::wstring& value)
-      : name_(name) {
-    SetEnvironmentVariableW(name, value.c_str());
-  }
-  ~ScopedEnvironment() { SetEnvironmentVariableW(name_, nullptr); }
-  ScopedEnvironment(const ScopedEnvironment&) = delete;
-  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
- private:
-  const wchar_t* name_;
-};
-
-std::string ReadBytes(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-std::string Utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(),
-                                       static_cast<int>(text.size()), nullptr,
-                                       0, nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                      out.data(), size, nullptr, nullptr);
-  return out;
-}
-
-// The result of the step written as |step| in the transcript: the text after
-// "<step> -> " of its |occurrence|-th line.
-std::string ResultOf(const std::vector<std::string>& lines,
-                     const std::string& step, int occurrence = 0) {
-  const std::string prefix = step + " -> ";
-  for (const std::string& line : lines) {
-    if (line.rfind(prefix, 0) == 0 && occurrence-- == 0) {
-      return line.substr(prefix.size());
-    }
-  }
-  return "(step not in transcript)";
-}
-
 bool Has(const std::string& record, const std::string& part) {
   return record.find(part) != std::string::npos;
-}
-
-// The screenshot step's file: a 24-bit bottom-up BMP. Width 0 when the file
-// is not one.
-struct Bmp {
-  int width = 0;
-  int height = 0;
-  size_t offset = 0;
-  std::string bytes;
-
-  // The colour at (x, y), counted from the top-left corner.
-  COLORREF At(int x, int y) const {
-    const size_t row = (static_cast<size_t>(width) * 3 + 3) & ~size_t{3};
-    const size_t at = offset + (height - 1 - y) * row + x * 3;
-    return RGB(static_cast<uint8_t>(bytes[at + 2]),
-               static_cast<uint8_t>(bytes[at + 1]),
-               static_cast<uint8_t>(bytes[at]));
-  }
-};
-
-Bmp ReadBmp(const std::filesystem::path& path) {
-  Bmp bmp;
-  bmp.bytes = ReadBytes(path);
-  BITMAPFILEHEADER file{};
-  BITMAPINFOHEADER info{};
-  if (bmp.bytes.size() < sizeof(file) + sizeof(info)) return bmp;
-  std::memcpy(&file, bmp.bytes.data(), sizeof(file));
-  std::memcpy(&info, bmp.bytes.data() + sizeof(file), sizeof(info));
-  const size_t row = (static_cast<size_t>(info.biWidth) * 3 + 3) & ~size_t{3};
-  if (file.bfType != 0x4D42 || info.biBitCount != 24 ||
-      info.biCompression != BI_RGB || info.biWidth <= 0 || info.biHeight <= 0 ||
-      file.bfOffBits + row * info.biHeight > bmp.bytes.size()) {
-    return bmp;
-  }
-  bmp.width = info.biWidth;
-  bmp.height = info.biHeight;
-  bmp.offset = file.bfOffBits;
-  return bmp;
 }
 
 class DemoTest : public testing::Test {
@@ -150,51 +50,29 @@ class DemoTest : public testing::Test {
   // its temporary directory (a staging file of its own). Returns the
   // transcript lines of the scripted user interface.
   std::vector<std::string> Run(const std::string& scenario) {
-    const std::filesystem::path scenario_file = folder_ / "scenario.txt";
-    const std::filesystem::path transcript_file = folder_ / "transcript.txt";
-    std::ofstream(scenario_file, std::ios::binary) << scenario;
-    ScopedEnvironment scenario_variable(L"QUILLON_STANDIN_SCENARIO",
-                                        scenario_file.wstring());
-    ScopedEnvironment transcript_variable(L"QUILLON_STANDIN_TRANSCRIPT",
-                                          transcript_file.wstring());
-    ScopedEnvironment temp_variable(L"TMP", (folder_ / "temp").wstring());
-    const std::filesystem::path program = ExecutableFolder() / "quillon_pc.exe";
+    ProgramOptions options;
     // The detached-window marker lets this run beside any other instance.
-    std::wstring command_line =
-        L"\"" + program.wstring() + L"\" --quillon-detached-window=demo-test";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process{};
-    if (!CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr,
-                        FALSE, 0, nullptr, ExecutableFolder().c_str(), &startup,
-                        &process)) {
-      ADD_FAILURE() << "cannot start " << program.string() << ": error "
-                    << GetLastError();
+    options.arguments = L"--quillon-detached-window=demo-test";
+    options.scenario = scenario;
+    options.environment = {{L"TMP", (folder_ / "temp").wstring()}};
+    options.time_limit_ms = kRunTimeoutMs;
+    ProgramRun run(std::move(options));
+    if (!run.started()) {
+      ADD_FAILURE() << "cannot start quillon_pc.exe: error "
+                    << run.start_error();
       return {};
     }
-    UniqueHandle process_handle(process.hProcess);
-    UniqueHandle thread_handle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, kRunTimeoutMs) != WAIT_OBJECT_0) {
-      TerminateProcess(process.hProcess, 99);
-      WaitForSingleObject(process.hProcess, 5000);
+    exit_code_ = run.Wait();
+    if (exit_code_ == -1) {
       ADD_FAILURE() << "quillon_pc.exe did not end in time";
     }
-    GetExitCodeProcess(process.hProcess, &exit_code_);
-
-    std::vector<std::string> lines;
-    std::istringstream text(ReadBytes(transcript_file));
-    std::string line;
-    while (std::getline(text, line)) {
-      if (!line.empty() && line.back() == '\r') line.pop_back();
-      // The stand-in plugin libraries write their registrations here too.
-      if (line.rfind("plugin ", 0) != 0) lines.push_back(line);
-    }
-    return lines;
+    // The stand-in plugin libraries write their registrations there too.
+    return run.StepLines();
   }
 
   std::unique_ptr<CollectionServer> server_;
   std::filesystem::path folder_;
-  DWORD exit_code_ = 1;
+  long exit_code_ = 1;
 };
 
 TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
@@ -239,7 +117,7 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
           "destroy\n");
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "end");
-  EXPECT_EQ(exit_code_, 0u);
+  EXPECT_EQ(exit_code_, 0);
 
   // The minimum size set through the table clamps the first move.
   EXPECT_EQ(ResultOf(lines, "window").rfind("x=100 y=80 w=640 h=400 ", 0), 0u)
@@ -280,7 +158,7 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
   // its light background on the right margin, painted lines in between, and
   // corners cut off by the window's rounded region.
   EXPECT_EQ(ResultOf(lines, picture_step), "900x560");
-  const Bmp bmp = ReadBmp(folder_ / "window.bmp");
+  const Bmp bmp = ReadBmp((folder_ / "window.bmp").wstring());
   ASSERT_EQ(bmp.width, 900);
   ASSERT_EQ(bmp.height, 560);
   const COLORREF band = RGB(0x2B, 0x4C, 0x7E);

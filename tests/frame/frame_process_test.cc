@@ -10,95 +10,33 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
-constexpr DWORD kTimeLimitMs = 30000;
-
-std::wstring ProgramFolder() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/") + 1);
-}
-
-std::wstring TempPath(const wchar_t* prefix) {
-  wchar_t folder[MAX_PATH];
-  wchar_t path[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  GetTempFileNameW(folder, prefix, 0, path);
-  return path;
-}
+using test_support::ProgramOptions;
+using test_support::ProgramPath;
+using test_support::ProgramRun;
+using test_support::ResultOf;
 
 // Runs quillon_pc.exe once with |scenario| and returns the scripted user
 // interface's transcript lines, plugin records left out. The program is
 // killed if it outlives the time limit, so no run can hang the test.
 std::vector<std::string> RunScenario(const std::string& scenario) {
-  const std::wstring scenario_path = TempPath(L"fsc");
-  const std::wstring transcript_path = TempPath(L"ftr");
-  {
-    std::ofstream file(std::filesystem::path(scenario_path), std::ios::binary);
-    file << scenario;
+  ProgramOptions options;
+  options.scenario = scenario;
+  ProgramRun run(std::move(options));
+  EXPECT_TRUE(run.started());
+  if (run.started()) {
+    const long exit_code = run.Wait();
+    EXPECT_NE(exit_code, -1) << "quillon_pc.exe did not end in time";
+    EXPECT_EQ(exit_code, 0);
   }
-  DeleteFileW(transcript_path.c_str());
-  SetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO", scenario_path.c_str());
-  SetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT",
-                          transcript_path.c_str());
-
-  const std::wstring folder = ProgramFolder();
-  const std::wstring program = folder + L"quillon_pc.exe";
-  std::wstring command_line = L"\"" + program + L"\"";
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process = {};
-  const bool started =
-      CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr, FALSE,
-                     0, nullptr, folder.c_str(), &startup, &process) != 0;
-  SetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO", nullptr);
-  SetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr);
-  EXPECT_TRUE(started);
-  if (started) {
-    const bool ended =
-        WaitForSingleObject(process.hProcess, kTimeLimitMs) == WAIT_OBJECT_0;
-    EXPECT_TRUE(ended) << "quillon_pc.exe did not end in time";
-    if (!ended) {
-      TerminateProcess(process.hProcess, 99);
-      WaitForSingleObject(process.hProcess, kTimeLimitMs);
-    }
-    DWORD exit_code = 1;
-    GetExitCodeProcess(process.hProcess, &exit_code);
-    EXPECT_EQ(exit_code, 0u);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-  }
-
-  std::vector<std::string> lines;
-  std::ifstream transcript(std::filesystem::path(transcript_path),
-                           std::ios::binary);
-  std::string line;
-  while (std::getline(transcript, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.rfind("plugin ", 0) != 0) lines.push_back(line);
-  }
-  transcript.close();
-  DeleteFileW(scenario_path.c_str());
-  DeleteFileW(transcript_path.c_str());
-  return lines;
-}
-
-// The transcript line of the step written as |step|, without "<step> -> ".
-std::string ResultOf(const std::vector<std::string>& lines,
-                     const std::string& step, int occurrence = 0) {
-  const std::string prefix = step + " -> ";
-  for (const std::string& line : lines) {
-    if (line.rfind(prefix, 0) == 0 && occurrence-- == 0) {
-      return line.substr(prefix.size());
-    }
-  }
-  return "(step not in transcript)";
+  return run.StepLines();
 }
 
 struct WindowLine {
@@ -180,11 +118,11 @@ Exports ReadExports(const std::wstring& path) {
 }
 
 TEST(FrameProcessTest, ExecutableExportsOnlyTheFrameTable) {
-  const Exports exports = ReadExports(ProgramFolder() + L"quillon_pc.exe");
+  const Exports exports = ReadExports(ProgramPath(L"quillon_pc.exe"));
   EXPECT_EQ(exports.functions, 1u);
   EXPECT_EQ(exports.names, std::vector<std::string>{"frame_window_api"});
   // The reader does see longer tables: the engine library's.
-  const Exports engine = ReadExports(ProgramFolder() + L"flutter_windows.dll");
+  const Exports engine = ReadExports(ProgramPath(L"flutter_windows.dll"));
   EXPECT_NE(std::find(engine.names.begin(), engine.names.end(),
                       "FlutterDesktopEngineCreate"),
             engine.names.end());

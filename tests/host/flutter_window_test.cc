@@ -17,13 +17,14 @@
 #include "host/application.h"
 #include "standins/engine/standin_control.h"
 #include "tests/host/host_test_support.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
 using host_test::PluginRecord;
 using host_test::PluginRecords;
 using host_test::RecordNames;
-using host_test::TempFile;
+using test_support::TempFile;
 
 constexpr char kMultiWindowChannel[] = "mixin.one/flutter_multi_window";
 
@@ -137,7 +138,7 @@ class FlutterWindowTest : public ::testing::Test {
   }
 
   std::vector<PluginRecord> Records() const {
-    return PluginRecords(host_test::Lines(transcript_.Read()));
+    return PluginRecords(test_support::Lines(transcript_.Read()));
   }
 
   std::unique_ptr<TestFlutterWindow> CreateMainWindow() {

@@ -5,178 +5,47 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "tests/host/host_test_support.h"
+#include "tests/support/program_run.h"
 
 namespace {
 
-using host_test::Lines;
 using host_test::PluginRecords;
 using host_test::RecordNames;
-using host_test::TempFile;
-
-constexpr DWORD kTimeLimitMs = 30000;
-constexpr wchar_t kWindowClass[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
-
-std::wstring ExecutablePath() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  folder.resize(folder.find_last_of(L"\\/") + 1);
-  return folder + L"quillon_pc.exe";
-}
+using test_support::ProgramOptions;
+using test_support::ProgramRun;
+using test_support::ScopedEnvironment;
 
 bool Contains(const std::vector<std::string>& lines, const std::string& line) {
   return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
-// One run of quillon_pc.exe. Its standard error goes to a file; a process
-// still running when the object goes is killed, so no test leaves an
-// instance holding the single-instance mutex.
-class HostProcess {
- public:
-  // |arguments| follow the quoted program path on the command line as they
-  // are. The scenario is written to a file the stand-in engine reads.
-  HostProcess(const std::wstring& arguments, const std::string& scenario) {
-    scenario_.Write(scenario);
-    SetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO",
-                            scenario_.path().c_str());
-    SetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT",
-                            transcript_.path().c_str());
-
-    SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
-    error_file_ = CreateFileW(errors_.path().c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    STARTUPINFOW startup{};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = nullptr;
-    startup.hStdOutput = error_file_;
-    startup.hStdError = error_file_;
-
-    const std::wstring program = ExecutablePath();
-    std::wstring command_line = L"\"" + program + L"\"";
-    if (!arguments.empty()) {
-      command_line += L" " + arguments;
-    }
-    std::wstring folder = program.substr(0, program.find_last_of(L"\\/"));
-    started_ =
-        CreateProcessW(program.c_str(), &command_line[0], nullptr, nullptr,
-                       TRUE, 0, nullptr, folder.c_str(), &startup, &info_) != 0;
-    SetEnvironmentVariableW(L"QUILLON_STANDIN_SCENARIO", nullptr);
-    SetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr);
-  }
-
-  ~HostProcess() {
-    if (started_) {
-      if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT) {
-        TerminateProcess(info_.hProcess, 99);
-        WaitForSingleObject(info_.hProcess, kTimeLimitMs);
-      }
-      CloseHandle(info_.hThread);
-      CloseHandle(info_.hProcess);
-    }
-    if (error_file_ != INVALID_HANDLE_VALUE) {
-      CloseHandle(error_file_);
-    }
-  }
-
-  HostProcess(const HostProcess&) = delete;
-  HostProcess& operator=(const HostProcess&) = delete;
-
-  bool started() const { return started_; }
-  DWORD id() const { return info_.dwProcessId; }
-
-  // The exit code, or -1 when the process did not end within the limit.
-  long Wait(DWORD limit_ms = kTimeLimitMs) {
-    if (!started_ ||
-        WaitForSingleObject(info_.hProcess, limit_ms) != WAIT_OBJECT_0) {
-      return -1;
-    }
-    DWORD code = 0;
-    GetExitCodeProcess(info_.hProcess, &code);
-    return static_cast<long>(code);
-  }
-
-  bool Running() const {
-    return started_ && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
-  }
-
-  std::vector<std::string> Transcript() const {
-    return Lines(transcript_.Read());
-  }
-  std::string Errors() const { return errors_.Read(); }
-
-  // Waits until the transcript holds |line|.
-  bool WaitForLine(const std::string& line) const {
-    for (DWORD waited = 0; waited < kTimeLimitMs; waited += 20) {
-      if (Contains(Transcript(), line)) {
-        return true;
-      }
-      if (!Running()) {
-        return Contains(Transcript(), line);
-      }
-      Sleep(20);
-    }
-    return false;
-  }
-
-  // The process's top-level window of the main class, or null.
-  HWND MainWindow() const {
-    struct Search {
-      DWORD process;
-      HWND found;
-    } search{info_.dwProcessId, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(parameter);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(window, &owner);
-          wchar_t name[64] = {};
-          GetClassNameW(window, name, 64);
-          if (owner == s->process && wcscmp(name, kWindowClass) == 0) {
-            s->found = window;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
-
-  // Ends the instance as a user closing its window would.
-  long Close() {
-    HWND window = MainWindow();
-    if (window == nullptr) {
-      return -1;
-    }
-    PostMessageW(window, WM_CLOSE, 0, 0);
-    return Wait();
-  }
-
- private:
-  TempFile scenario_{L"hsc"};
-  TempFile transcript_{L"htr"};
-  TempFile errors_{L"her"};
-  HANDLE error_file_ = INVALID_HANDLE_VALUE;
-  PROCESS_INFORMATION info_{};
-  bool started_ = false;
-};
+// One run of quillon_pc.exe: |arguments| follow the quoted program path on
+// the command line as they are, |scenario| drives the scripted user
+// interface. A run still going when its object goes is killed, so no test
+// leaves an instance holding the single-instance mutex.
+ProgramOptions QuillonPc(const std::wstring& arguments,
+                         const std::string& scenario) {
+  ProgramOptions options;
+  options.arguments = arguments;
+  options.scenario = scenario;
+  return options;
+}
 
 // Keeps running until closed: the scenario only says it is up.
 constexpr char kIdleScenario[] = "echo ready\n";
 
 TEST(QuillonPcTest, ScenarioRunRegistersPluginsInOrderAndQuitsWithZero) {
-  HostProcess run(L"",
-                  "print-args\n"
-                  "window\n"
-                  "view\n"
-                  "method mixin.one/flutter_multi_window createWindow null\n"
-                  "destroy\n");
+  ProgramRun run(
+      QuillonPc(L"",
+                "print-args\n"
+                "window\n"
+                "view\n"
+                "method mixin.one/flutter_multi_window createWindow null\n"
+                "destroy\n"));
   ASSERT_TRUE(run.started());
   EXPECT_EQ(run.Wait(), 0) << run.Errors();
 
@@ -215,24 +84,9 @@ TEST(QuillonPcTest, ScenarioRunRegistersPluginsInOrderAndQuitsWithZero) {
   EXPECT_TRUE(Contains(lines, "destroy -> 1"));
 }
 
-// Sets an environment variable of this process, which a started program
-// inherits, for the life of the object.
-class ScopedVariable {
- public:
-  ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
-    SetEnvironmentVariableW(name, value);
-  }
-  ~ScopedVariable() { SetEnvironmentVariableW(name_, nullptr); }
-  ScopedVariable(const ScopedVariable&) = delete;
-  ScopedVariable& operator=(const ScopedVariable&) = delete;
-
- private:
-  const wchar_t* name_;
-};
-
 TEST(QuillonPcTest, RefusedViewControllerEndsTheProgramWithOne) {
-  ScopedVariable refuse(L"QUILLON_STANDIN_REFUSE_VIEW_CONTROLLERS", L"1");
-  HostProcess run(L"", "echo never\n");
+  ScopedEnvironment refuse(L"QUILLON_STANDIN_REFUSE_VIEW_CONTROLLERS", L"1");
+  ProgramRun run(QuillonPc(L"", "echo never\n"));
   ASSERT_TRUE(run.started());
   EXPECT_EQ(run.Wait(), 1);
   EXPECT_NE(run.Errors().find("Failed to create view controller."),
@@ -244,8 +98,8 @@ TEST(QuillonPcTest, RefusedViewControllerEndsTheProgramWithOne) {
 }
 
 TEST(QuillonPcTest, WindowIsScaledByTheMonitorDpi) {
-  ScopedVariable dpi(L"QUILLON_STANDIN_DPI", L"144");
-  HostProcess run(L"", "window\nview\ndestroy\n");
+  ScopedEnvironment dpi(L"QUILLON_STANDIN_DPI", L"144");
+  ProgramRun run(QuillonPc(L"", "window\nview\ndestroy\n"));
   ASSERT_TRUE(run.started());
   EXPECT_EQ(run.Wait(), 0) << run.Errors();
   const std::vector<std::string> lines = run.Transcript();
@@ -278,7 +132,7 @@ TEST(QuillonPcTest, CommandLineArgumentsReachTheUserInterfaceAsUtf8) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.expected[0] + (c.expected.size() > 1 ? c.expected[1] : ""));
-    HostProcess run(c.arguments, "print-args\ndestroy\n");
+    ProgramRun run(QuillonPc(c.arguments, "print-args\ndestroy\n"));
     ASSERT_TRUE(run.started());
     EXPECT_EQ(run.Wait(), 0) << run.Errors();
     std::vector<std::string> args;
@@ -292,7 +146,7 @@ TEST(QuillonPcTest, CommandLineArgumentsReachTheUserInterfaceAsUtf8) {
 }
 
 TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
-  HostProcess first(L"", kIdleScenario);
+  ProgramRun first(QuillonPc(L"", kIdleScenario));
   ASSERT_TRUE(first.WaitForLine("echo ready")) << first.Errors();
   HWND window = first.MainWindow();
   ASSERT_NE(window, nullptr);
@@ -311,7 +165,7 @@ TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
   // A hidden window stays hidden: the hand-off restores only a minimised
   // one.
   {
-    HostProcess second(L"", kIdleScenario);
+    ProgramRun second(QuillonPc(L"", kIdleScenario));
     ASSERT_TRUE(second.started());
     EXPECT_EQ(second.Wait(), 0);
     EXPECT_TRUE(second.Transcript().empty());
@@ -321,7 +175,7 @@ TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
   ShowWindow(window, SW_MINIMIZE);
   ASSERT_TRUE(IsIconic(window));
   {
-    HostProcess third(L"some argument", kIdleScenario);
+    ProgramRun third(QuillonPc(L"some argument", kIdleScenario));
     ASSERT_TRUE(third.started());
     EXPECT_EQ(third.Wait(), 0);
     // No engine, no window, no plugin: nothing reached the transcript.
@@ -337,7 +191,7 @@ TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
 }
 
 TEST(QuillonPcTest, DetachedMarkerRunsAFullInstanceBesideTheFirst) {
-  HostProcess first(L"", kIdleScenario);
+  ProgramRun first(QuillonPc(L"", kIdleScenario));
   ASSERT_TRUE(first.WaitForLine("echo ready")) << first.Errors();
 
   struct Case {
@@ -352,7 +206,7 @@ TEST(QuillonPcTest, DetachedMarkerRunsAFullInstanceBesideTheFirst) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.first_argument);
-    HostProcess detached(c.arguments, "print-args\necho up\n");
+    ProgramRun detached(QuillonPc(c.arguments, "print-args\necho up\n"));
     ASSERT_TRUE(detached.WaitForLine("echo up")) << detached.Errors();
     const std::vector<std::string> lines = detached.Transcript();
     EXPECT_TRUE(Contains(lines, "args 2"));

@@ -6,21 +6,15 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "tests/support/program_run.h"
 
-std::wstring ExecutablePath() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  folder.resize(folder.find_last_of(L"\\/") + 1);
-  return folder + L"quillon_pc.exe";
-}
+namespace {
 
 class ResourcesTest : public ::testing::Test {
  protected:
   void SetUp() override {
     module_ = LoadLibraryExW(
-        ExecutablePath().c_str(), nullptr,
+        test_support::ProgramPath(L"quillon_pc.exe").c_str(), nullptr,
         LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
     ASSERT_NE(module_, nullptr);
   }
@@ -92,7 +86,7 @@ TEST_F(ResourcesTest, IconGroup101HoldsTenSizesIn32Bit) {
 }
 
 TEST_F(ResourcesTest, VersionBlockSays127Build27) {
-  const std::wstring path = ExecutablePath();
+  const std::wstring path = test_support::ProgramPath(L"quillon_pc.exe");
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
   ASSERT_GT(size, 0u);
