@@ -12,7 +12,20 @@ static_assert(sizeof(FlutterDesktopGpuSurfaceTextureConfig) == 32,
               "the engine expects a 32-byte GPU surface record");
 
 // The engine calls these from its raster thread; an exception must not reach
-// it, so a failing source yields no frame.
+// it, so a failing callback is logged and yields what |fallback| says.
+template <typename Result, typename Call>
+Result GuardedTextureCall(Call&& call, Result fallback) {
+  try {
+    return call();
+  } catch (const std::exception& e) {
+    std::cerr << "Unhandled exception in texture callback: " << e.what()
+              << std::endl;
+  } catch (...) {
+    std::cerr << "Unhandled exception in texture callback." << std::endl;
+  }
+  return fallback;
+}
+
 const FlutterDesktopPixelBuffer* CopyPixelBuffer(size_t width, size_t height,
                                                  void* user_data) {
   const auto* source =
@@ -20,15 +33,8 @@ const FlutterDesktopPixelBuffer* CopyPixelBuffer(size_t width, size_t height,
   if (source == nullptr) {
     return nullptr;
   }
-  try {
-    return source->CopyPixelBuffer(width, height);
-  } catch (const std::exception& e) {
-    std::cerr << "Unhandled exception in texture callback: " << e.what()
-              << std::endl;
-  } catch (...) {
-    std::cerr << "Unhandled exception in texture callback." << std::endl;
-  }
-  return nullptr;
+  return GuardedTextureCall<const FlutterDesktopPixelBuffer*>(
+      [&] { return source->CopyPixelBuffer(width, height); }, nullptr);
 }
 
 const FlutterDesktopGpuSurfaceDescriptor* ObtainDescriptor(size_t width,
@@ -39,28 +45,19 @@ const FlutterDesktopGpuSurfaceDescriptor* ObtainDescriptor(size_t width,
   if (source == nullptr) {
     return nullptr;
   }
-  try {
-    return source->ObtainDescriptor(width, height);
-  } catch (const std::exception& e) {
-    std::cerr << "Unhandled exception in texture callback: " << e.what()
-              << std::endl;
-  } catch (...) {
-    std::cerr << "Unhandled exception in texture callback." << std::endl;
-  }
-  return nullptr;
+  return GuardedTextureCall<const FlutterDesktopGpuSurfaceDescriptor*>(
+      [&] { return source->ObtainDescriptor(width, height); }, nullptr);
 }
 
 void OnTextureUnregistered(void* user_data) {
   std::unique_ptr<std::function<void()>> unregistered(
       static_cast<std::function<void()>*>(user_data));
-  try {
-    (*unregistered)();
-  } catch (const std::exception& e) {
-    std::cerr << "Unhandled exception in texture callback: " << e.what()
-              << std::endl;
-  } catch (...) {
-    std::cerr << "Unhandled exception in texture callback." << std::endl;
-  }
+  GuardedTextureCall<bool>(
+      [&] {
+        (*unregistered)();
+        return true;
+      },
+      false);
 }
 
 }  // namespace
