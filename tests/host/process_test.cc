@@ -45,6 +45,7 @@ TEST(QuillonPcTest, ScenarioRunRegistersPluginsInOrderAndQuitsWithZero) {
                 "window\n"
                 "view\n"
                 "method mixin.one/flutter_multi_window createWindow null\n"
+                "method nobody/listens hello {\"a\": 1}\n"
                 "destroy\n"));
   ASSERT_TRUE(run.started());
   EXPECT_EQ(run.Wait(), 0) << run.Errors();
@@ -81,6 +82,9 @@ TEST(QuillonPcTest, ScenarioRunRegistersPluginsInOrderAndQuitsWithZero) {
   EXPECT_TRUE(Contains(
       lines,
       "method mixin.one/flutter_multi_window createWindow null -> success 1L"));
+  // A channel nothing on the native side handles gets the empty reply.
+  EXPECT_TRUE(
+      Contains(lines, "method nobody/listens hello {\"a\": 1} -> no-handler"));
   EXPECT_TRUE(Contains(lines, "destroy -> 1"));
 }
 
