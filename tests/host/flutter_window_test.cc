@@ -21,6 +21,7 @@
 
 namespace {
 
+using host_test::MainWindowRecordNames;
 using host_test::PluginRecord;
 using host_test::PluginRecords;
 using host_test::RecordNames;
@@ -167,18 +168,7 @@ TEST_F(FlutterWindowTest, RegistersMainWindowPluginsInTableOrder) {
   EXPECT_EQ(Names(requests), MainWindowPluginNames());
 
   const std::vector<PluginRecord> records = Records();
-  EXPECT_EQ(RecordNames(records),
-            (std::vector<std::string>{
-                "register connectivity_plus_plugin",
-                "register desktop_drop_plugin",
-                "register desktop_multi_window_plugin",
-                "register fvp_plugin",
-                "register screen_retriever_windows_plugin",
-                "register url_launcher_windows_plugin",
-                "register webview_windows_plugin",
-                "register window_manager_plugin",
-                "callback desktop_multi_window_plugin",
-            }));
+  EXPECT_EQ(RecordNames(records), MainWindowRecordNames());
   ExpectRecordsMatchRequests(records, requests);
 
   // The callback is OnSubWindowCreated, installed after every table plugin

@@ -32,4 +32,18 @@ std::vector<std::string> RecordNames(const std::vector<PluginRecord>& records) {
   return names;
 }
 
+std::vector<std::string> MainWindowRecordNames() {
+  return {
+      "register connectivity_plus_plugin",
+      "register desktop_drop_plugin",
+      "register desktop_multi_window_plugin",
+      "register fvp_plugin",
+      "register screen_retriever_windows_plugin",
+      "register url_launcher_windows_plugin",
+      "register webview_windows_plugin",
+      "register window_manager_plugin",
+      "callback desktop_multi_window_plugin",
+  };
+}
+
 }  // namespace host_test

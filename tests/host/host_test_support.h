@@ -23,6 +23,10 @@ std::vector<PluginRecord> PluginRecords(const std::vector<std::string>& lines);
 // "kind library" of each record, for readable comparisons.
 std::vector<std::string> RecordNames(const std::vector<PluginRecord>& records);
 
+// The records the main window leaves, as RecordNames gives them: the eight
+// outside plugins in table order, then the sub-window callback.
+std::vector<std::string> MainWindowRecordNames();
+
 }  // namespace host_test
 
 #endif  // QUILLON_TESTS_HOST_HOST_TEST_SUPPORT_H_
