@@ -25,6 +25,14 @@ LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wparam,
   } else if (message == WM_GETMINMAXINFO) {
     // Marks the record, so a test can tell whether this procedure saw it.
     reinterpret_cast<MINMAXINFO*>(lparam)->ptReserved.x = 4242;
+  } else if (message == WM_DPICHANGED) {
+    // As the application's window does: it takes the suggested rectangle.
+    const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left,
+                 suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
