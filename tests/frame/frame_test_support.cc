@@ -140,4 +140,19 @@ int MoveLoopEnder::ticks_in_size_move() const {
 
 int MoveLoopEnder::ticks() const { return tick_count; }
 
+namespace {
+
+void SendButton(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+HeldButton::HeldButton(DWORD down, DWORD up) : up_(up) { SendButton(down); }
+
+HeldButton::~HeldButton() { SendButton(up_); }
+
 }  // namespace frame_test

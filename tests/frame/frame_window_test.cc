@@ -534,25 +534,6 @@ TEST_F(FrameWindowTest, ViewIsLaidOutForTheSizeADpiChangeLeavesBehind) {
   ExpectRelaidOut();
 }
 
-void PressButton(DWORD flags) {
-  INPUT input = {};
-  input.type = INPUT_MOUSE;
-  input.mi.dwFlags = flags;
-  ASSERT_EQ(SendInput(1, &input, sizeof(input)), 1u);
-}
-
-// Lets the button go however a test ends.
-class HeldButton {
- public:
-  HeldButton(DWORD down, DWORD up) : up_(up) { PressButton(down); }
-  ~HeldButton() { PressButton(up_); }
-  HeldButton(const HeldButton&) = delete;
-  HeldButton& operator=(const HeldButton&) = delete;
-
- private:
-  DWORD up_;
-};
-
 class SwappedButtons {
  public:
   SwappedButtons() { was_swapped_ = SwapMouseButton(TRUE) != FALSE; }
@@ -578,7 +559,7 @@ TEST_F(FrameWindowTest, DragWithoutAButtonDownDoesNotStartAMove) {
 TEST_F(FrameWindowTest, DragFromAnotherThreadReturnsAtOnceAndMovesOnThisOne) {
   CreateBoth();
   ShowWindow(app_, SW_SHOWNORMAL);
-  HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+  frame_test::HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
   struct Call {
     bool result = false;
     ULONGLONG elapsed_ms = 0;
@@ -617,12 +598,12 @@ TEST_F(FrameWindowTest, DragHonoursSwappedMouseButtons) {
   SwappedButtons swapped;
   {
     // The physical left button is the secondary one now.
-    HeldButton left(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    frame_test::HeldButton left(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     EXPECT_TRUE(frame_window_api()->private_table->drag_app_window());
     frame_test::PumpMessages();
     EXPECT_FALSE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
   }
-  HeldButton right(MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  frame_test::HeldButton right(MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
   frame_test::MoveLoopEnder ender;
   EXPECT_TRUE(frame_window_api()->private_table->drag_app_window());
   frame_test::PumpMessages();
