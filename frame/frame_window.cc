@@ -125,8 +125,7 @@ bool SetTitleAction(HWND window, LPARAM lparam) {
   wchar_t* title = record->title;
   // Read no further than the title's own block.
   const size_t capacity = LiveHeapBlockSize(title) / sizeof(wchar_t);
-  if (title != nullptr &&
-      std::wmemchr(title, L'\0', capacity) == nullptr) {
+  if (title != nullptr && std::wmemchr(title, L'\0', capacity) == nullptr) {
     LogIgnoredAction(kFrameActionSetTitle,
                      "the title is not a terminated text in a live heap block");
     return false;

@@ -41,8 +41,8 @@ std::wstring ExecutableOf(DWORD process_id) {
 
 std::wstring OwnExecutable() {
   std::wstring path(MAX_PATH, L'\0');
-  const DWORD length = GetModuleFileNameW(nullptr, &path[0],
-                                          static_cast<DWORD>(path.size()));
+  const DWORD length =
+      GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
   path.resize(length < path.size() ? length : 0);
   return path;
 }
@@ -74,14 +74,13 @@ BOOL CALLBACK ExamineWindow(HWND window, LPARAM parameter) {
   wchar_t text[64] = {};
   const bool our_class = GetClassNameW(window, text, 64) > 0 &&
                          wcscmp(text, kAppWindowClassName) == 0;
-  const bool our_title = GetWindowTextW(window, text, 64) > 0 &&
-                         wcscmp(text, kWindowTitle) == 0;
+  const bool our_title =
+      GetWindowTextW(window, text, 64) > 0 && wcscmp(text, kWindowTitle) == 0;
   if (!our_class && !our_title) {
     return TRUE;
   }
   const bool marked = GetPropW(window, kFrameWindowProperty) != nullptr;
-  const bool same_executable =
-      SameExecutable(window, search->own_executable);
+  const bool same_executable = SameExecutable(window, search->own_executable);
   if (our_class && (marked || same_executable)) {
     search->by_class = window;
     return FALSE;

@@ -43,8 +43,7 @@ Win32Window::DwmFrameExtender g_dwm_frame_extender =
     &DwmExtendFrameIntoClientArea;
 DWORD g_windows_build_override = 0;
 UINT AutoHideTaskbarEdges(const RECT& monitor);
-Win32Window::AutoHideEdgesQuery g_auto_hide_edges_query =
-    &AutoHideTaskbarEdges;
+Win32Window::AutoHideEdgesQuery g_auto_hide_edges_query = &AutoHideTaskbarEdges;
 
 int Scale(int logical, double scale) {
   return static_cast<int>(logical * scale);
@@ -76,10 +75,10 @@ DWORD WindowsBuild() {
   using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
   HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
   auto get_version =
-      ntdll == nullptr ? nullptr
-                       : reinterpret_cast<RtlGetVersionFunction>(
-                             reinterpret_cast<void*>(
-                                 GetProcAddress(ntdll, "RtlGetVersion")));
+      ntdll == nullptr
+          ? nullptr
+          : reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
+                GetProcAddress(ntdll, "RtlGetVersion")));
   OSVERSIONINFOW version{};
   version.dwOSVersionInfoSize = sizeof(version);
   if (get_version == nullptr || get_version(&version) != 0) {
@@ -115,9 +114,9 @@ UINT WindowDpi(HWND window) {
 int MetricForDpi(int index, UINT dpi) {
   using MetricForDpiFunction = int(WINAPI*)(int, UINT);
   static const MetricForDpiFunction metric_for_dpi =
-      reinterpret_cast<MetricForDpiFunction>(reinterpret_cast<void*>(
-          GetProcAddress(GetModuleHandleW(L"user32.dll"),
-                         "GetSystemMetricsForDpi")));
+      reinterpret_cast<MetricForDpiFunction>(
+          reinterpret_cast<void*>(GetProcAddress(
+              GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
   if (metric_for_dpi != nullptr) {
     return metric_for_dpi(index, dpi);
   }

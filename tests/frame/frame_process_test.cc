@@ -281,9 +281,12 @@ TEST(FrameProcessTest, BorderPointsOverTheViewReachTheSizingHitTest) {
   };
   // 3 px inside each edge and corner.
   const Probe probes[] = {
-      {r.left + 3, mid_y, HTLEFT},         {r.right - 3, mid_y, HTRIGHT},
-      {mid_x, r.top + 3, HTTOP},           {mid_x, r.bottom - 3, HTBOTTOM},
-      {r.left + 3, r.top + 3, HTTOPLEFT},  {r.right - 3, r.top + 3, HTTOPRIGHT},
+      {r.left + 3, mid_y, HTLEFT},
+      {r.right - 3, mid_y, HTRIGHT},
+      {mid_x, r.top + 3, HTTOP},
+      {mid_x, r.bottom - 3, HTBOTTOM},
+      {r.left + 3, r.top + 3, HTTOPLEFT},
+      {r.right - 3, r.top + 3, HTTOPRIGHT},
       {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
       {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
   };
@@ -295,8 +298,9 @@ TEST(FrameProcessTest, BorderPointsOverTheViewReachTheSizingHitTest) {
     EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, point), HTTRANSPARENT);
     EXPECT_EQ(SendMessageW(shown.window, WM_NCHITTEST, 0, point), p.code);
   }
-  EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, ScreenPoint(mid_x, mid_y)),
-            HTCLIENT);
+  EXPECT_EQ(
+      SendMessageW(shown.view, WM_NCHITTEST, 0, ScreenPoint(mid_x, mid_y)),
+      HTCLIENT);
   EXPECT_EQ(run.Close(), 0);
 }
 
@@ -363,20 +367,20 @@ TEST(FrameProcessTest, BogusFrameActionFromAnotherProcessIsIgnored) {
                         "heap block of its size"),
             std::string::npos)
       << errors;
-  EXPECT_NE(errors.find("Frame action 1 ignored"), std::string::npos)
-      << errors;
+  EXPECT_NE(errors.find("Frame action 1 ignored"), std::string::npos) << errors;
 }
 
 TEST(FrameProcessTest, DragWithNoButtonHeldAnswersAtOnceAndMovesNothing) {
-  ProgramRun run(WithScenario("frame-move 300 200 600 400 0x14\n"
-                              "show\n"
-                              "wait 300\n"
-                              "echo before\n"
-                              "method frame/window dragAppWindow\n"
-                              "echo after\n"
-                              "wait 300\n"
-                              "window\n"
-                              "destroy\n"));
+  ProgramRun run(
+      WithScenario("frame-move 300 200 600 400 0x14\n"
+                   "show\n"
+                   "wait 300\n"
+                   "echo before\n"
+                   "method frame/window dragAppWindow\n"
+                   "echo after\n"
+                   "wait 300\n"
+                   "window\n"
+                   "destroy\n"));
   ASSERT_TRUE(run.started());
   // Timed from here, by when each line shows up in the transcript.
   LARGE_INTEGER frequency, now;

@@ -430,10 +430,10 @@ TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
   EXPECT_NE(log.find("Frame action 2 ignored: the title is not a terminated"),
             std::string::npos)
       << log;
-  for (void* block : {short_block, static_cast<void*>(host_block),
-                      static_cast<void*>(unterminated),
-                      static_cast<void*>(to_nowhere),
-                      static_cast<void*>(to_unterminated)}) {
+  for (void* block :
+       {short_block, static_cast<void*>(host_block),
+        static_cast<void*>(unterminated), static_cast<void*>(to_nowhere),
+        static_cast<void*>(to_unterminated)}) {
     HeapFree(GetProcessHeap(), 0, block);
   }
 }

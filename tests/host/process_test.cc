@@ -196,10 +196,9 @@ class DecoyWindow {
     window_class.hInstance = GetModuleHandleW(nullptr);
     window_class.lpszClassName = class_name;
     RegisterClassW(&window_class);  // fails harmlessly the second time
-    handle_ = CreateWindowExW(0, class_name, title,
-                              WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_MINIMIZE,
-                              0, 0, 300, 200, nullptr, nullptr,
-                              GetModuleHandleW(nullptr), nullptr);
+    handle_ = CreateWindowExW(
+        0, class_name, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_MINIMIZE, 0,
+        0, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   }
   ~DecoyWindow() { DestroyWindow(handle_); }
   DecoyWindow(const DecoyWindow&) = delete;

@@ -413,8 +413,8 @@ TEST_F(Win32WindowTest, RegionStaysWhereTheCornerRequestFailsOrWindowsIsOld) {
   };
   // A system that reports success for an attribute it lacks must not lose
   // its corners: the build decides as well.
-  for (const Case& c : {Case{kWindows11Build, E_INVALIDARG},
-                        Case{kWindows10Build, S_OK}}) {
+  for (const Case& c :
+       {Case{kWindows11Build, E_INVALIDARG}, Case{kWindows10Build, S_OK}}) {
     SCOPED_TRACE(c.build);
     Win32Window::SetWindowsBuildForTesting(c.build);
     g_corner_answer = c.answer;
@@ -587,8 +587,8 @@ TEST_F(Win32WindowTest, WindowOfTheClassWithoutObjectGetsDefaultProcessing) {
   Win32Window owner;
   ASSERT_TRUE(owner.Create(L"t", Win32Window::Point(10, 10),
                            Win32Window::Size(100, 100)));
-  HWND stray = CreateWindowExW(0, kAppWindowClassName, L"stray", WS_POPUP, 0,
-                               0, 100, 100, nullptr, nullptr,
+  HWND stray = CreateWindowExW(0, kAppWindowClassName, L"stray", WS_POPUP, 0, 0,
+                               100, 100, nullptr, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(stray, nullptr);
   EXPECT_EQ(SendMessageW(stray, WM_NCHITTEST, 0, ScreenPoint(2, 2)),
