@@ -102,13 +102,20 @@ SIZE_T LiveHeapBlockSize(const void* block) {
   return size == static_cast<SIZE_T>(-1) ? 0 : size;
 }
 
+// |lparam| as the record of |action| when it is a live heap block of at
+// least the record's size; null, with a line saying so, otherwise.
+template <typename Record>
+Record* ActionRecord(WPARAM action, LPARAM lparam) {
+  auto* record = reinterpret_cast<Record*>(lparam);
+  if (LiveHeapBlockSize(record) >= sizeof(Record)) return record;
+  LogIgnoredAction(action, "the record is not a live heap block of its size");
+  return nullptr;
+}
+
 bool MoveResizeAction(HWND window, LPARAM lparam) {
-  auto* record = reinterpret_cast<FrameMoveResizeRecord*>(lparam);
-  if (LiveHeapBlockSize(record) < sizeof(*record)) {
-    LogIgnoredAction(kFrameActionMoveResize,
-                     "the record is not a live heap block of its size");
-    return false;
-  }
+  auto* record =
+      ActionRecord<FrameMoveResizeRecord>(kFrameActionMoveResize, lparam);
+  if (record == nullptr) return false;
   SetWindowPos(window, nullptr, record->x, record->y, record->width,
                record->height, static_cast<UINT>(record->flags));
   HeapFree(GetProcessHeap(), 0, record);
@@ -116,12 +123,8 @@ bool MoveResizeAction(HWND window, LPARAM lparam) {
 }
 
 bool SetTitleAction(HWND window, LPARAM lparam) {
-  auto* record = reinterpret_cast<FrameTitleRecord*>(lparam);
-  if (LiveHeapBlockSize(record) < sizeof(*record)) {
-    LogIgnoredAction(kFrameActionSetTitle,
-                     "the record is not a live heap block of its size");
-    return false;
-  }
+  auto* record = ActionRecord<FrameTitleRecord>(kFrameActionSetTitle, lparam);
+  if (record == nullptr) return false;
   wchar_t* title = record->title;
   // Read no further than the title's own block.
   const size_t capacity = LiveHeapBlockSize(title) / sizeof(wchar_t);

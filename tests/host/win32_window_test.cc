@@ -119,6 +119,12 @@ class ThemeSetting {
   bool had_value_ = false;
 };
 
+// The window most tests use: at (100, 50), 400 x 300 logical pixels.
+bool CreateStandard(Win32Window& window) {
+  return window.Create(L"t", Win32Window::Point(100, 50),
+                       Win32Window::Size(400, 300));
+}
+
 class Win32WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -291,8 +297,7 @@ TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
 
 TEST_F(Win32WindowTest, MaximisedWindowLeavesHitTestToTheSystem) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   ShowWindow(handle, SW_MAXIMIZE);
   ASSERT_TRUE(IsZoomed(handle));
@@ -320,8 +325,7 @@ RECT RegionBox(HWND window, bool* has_region, HRGN* region_out = nullptr) {
 TEST_F(Win32WindowTest, RegionRoundsTheCornersWhereDwmDoesNot) {
   // Windows 10: DWM refuses the corner preference, the region rounds them.
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   EXPECT_TRUE(g_frame_extensions.empty());
   auto expect_rounded_region = [&](const char* when) {
@@ -362,8 +366,7 @@ TEST_F(Win32WindowTest, RegionCornersGrowWithTheDpi) {
   // 16 px at 96 DPI are 24 px at 144 DPI: (3, 3) lies outside the corner.
   StandinEngineSetDpiOverride(144);
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   bool has_region = false;
   HRGN region = nullptr;
   RegionBox(window.GetHandle(), &has_region, &region);
@@ -377,8 +380,7 @@ TEST_F(Win32WindowTest, DwmRoundsTheCornersOnWindows11) {
   Win32Window::SetWindowsBuildForTesting(kWindows11Build);
   g_corner_answer = S_OK;
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   const std::vector<DwmRequest> corners =
       RequestsFor(kCornerPreferenceAttribute);
@@ -420,8 +422,7 @@ TEST_F(Win32WindowTest, RegionStaysWhereTheCornerRequestFailsOrWindowsIsOld) {
     g_corner_answer = c.answer;
     g_frame_extensions.clear();
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                              Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     bool has_region = false;
     RegionBox(window.GetHandle(), &has_region);
     EXPECT_TRUE(has_region);
@@ -445,8 +446,7 @@ RECT ClientOnScreen(HWND window) {
 
 TEST_F(Win32WindowTest, MaximisedClientAreaIsTheWorkArea) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   ShowWindow(handle, SW_SHOWNORMAL);
   const RECT normal = WindowBounds(handle);
@@ -481,8 +481,7 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
     SCOPED_TRACE(c.edge);
     g_auto_hide_edges = 1u << c.edge;
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                              Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     HWND handle = window.GetHandle();
     ShowWindow(handle, SW_MAXIMIZE);
     const RECT work = WorkAreaOf(handle);
@@ -496,8 +495,7 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
 
 TEST_F(Win32WindowTest, DpiChangeMovesToSuggestedRectangle) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   RECT suggested = {40, 60, 640, 510};
   EXPECT_EQ(SendMessageW(handle, WM_DPICHANGED, MAKEWPARAM(144, 144),
@@ -532,8 +530,7 @@ class ChildWindow {
 
 TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   ShowWindow(handle, SW_SHOW);
   SetForegroundWindow(handle);
@@ -575,8 +572,7 @@ TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
 
 TEST_F(Win32WindowTest, MouseActivateAnswersActivateWithoutContent) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   EXPECT_EQ(SendMessageW(window.GetHandle(), WM_MOUSEACTIVATE,
                          reinterpret_cast<WPARAM>(window.GetHandle()),
                          MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
@@ -612,15 +608,13 @@ TEST_F(Win32WindowTest, DestroyingTheWindowQuitsOnlyWhenAsked) {
   WPARAM code = 99;
   {
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                              Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     DestroyWindow(window.GetHandle());
     EXPECT_EQ(window.GetHandle(), nullptr);
     EXPECT_FALSE(TakeQuitMessage(&code));
   }
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   window.SetQuitOnClose(true);
   HWND handle = window.GetHandle();
   DestroyWindow(handle);
