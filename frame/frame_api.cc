@@ -15,12 +15,27 @@ HWND GetAppWindow() { return frame_state.app_window.load(); }
 // interface's business alone.
 void SetShowAllowed(bool /*allowed*/) {}
 
+namespace {
+
+// A negative size means nothing sensible; kept, it would shrink or stretch
+// every later move and resize to it. It counts as "no limit" instead.
+FrameSize UsableLimit(const char* which, int32_t width, int32_t height) {
+  if (width >= 0 && height >= 0) return FrameSize{width, height};
+  std::fprintf(stderr,
+               "Frame %s size %d x %d ignored: sizes cannot be negative\n",
+               which, static_cast<int>(width), static_cast<int>(height));
+  std::fflush(stderr);
+  return FrameSize{0, 0};
+}
+
+}  // namespace
+
 void SetMinimumSize(int32_t width, int32_t height) {
-  frame_state.minimum_size.store(FrameSize{width, height});
+  frame_state.minimum_size.store(UsableLimit("minimum", width, height));
 }
 
 void SetMaximumSize(int32_t width, int32_t height) {
-  frame_state.maximum_size.store(FrameSize{width, height});
+  frame_state.maximum_size.store(UsableLimit("maximum", width, height));
 }
 
 // Kept for the table's layout; maximised windows need no inset here.
@@ -31,11 +46,10 @@ bool HasPerWindowDpi() { return frame_state.per_window_dpi.load() != 0; }
 bool dragAppWindow() {
   HWND window = frame_state.app_window.load();
   if (window == nullptr) return false;
-  ReleaseCapture();
-  // SC_MOVE plus HTCAPTION: the system moves the window as if its caption
-  // were dragged, in a modal loop that ends with the mouse button going up.
-  SendMessageW(window, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
-  return true;
+  // Posted, not sent: the caller (any thread) is not held for the whole
+  // move, and the window's thread, which owns the mouse capture, decides
+  // whether a button is still down when it gets there.
+  return PostMessageW(window, DragRequestMessage(), 0, 0) != FALSE;
 }
 
 namespace {

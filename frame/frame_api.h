@@ -55,8 +55,9 @@ void SetMaximumSize(int32_t width, int32_t height);
 void SetMaximizedInset(int32_t inset);
 bool HasPerWindowDpi();
 
-// Private table entry: starts a user move of the top-level window and returns
-// when the system's modal move loop ends; false when there is no window yet.
+// Private table entry: asks the top-level window's thread for a user move of
+// the window (made only while the primary mouse button is down) and returns
+// at once; false when there is no window yet.
 bool dragAppWindow();
 
 // Runs once among the static initialisers of the executable: looks up

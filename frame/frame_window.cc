@@ -4,7 +4,9 @@
 // After windows.h, whose types it uses.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cwchar>
 
 #include "frame/frame_state.h"
@@ -36,6 +38,8 @@ LONG ScaleToPixels(int32_t value, double scale) {
   return static_cast<LONG>(pixels);
 }
 
+// A minimum larger than the whole desktop could never be met; it is cut to
+// the virtual screen. A maximum below the minimum is raised to it.
 void ApplySizeLimits(HWND window, MINMAXINFO* info) {
   const FrameSize minimum = frame_state.minimum_size.load();
   const FrameSize maximum = frame_state.maximum_size.load();
@@ -43,13 +47,21 @@ void ApplySizeLimits(HWND window, MINMAXINFO* info) {
   const bool has_maximum = maximum.width != 0 && maximum.height != 0;
   if (!has_minimum && !has_maximum) return;
   const double scale = frame_state.dpi_for_window.load()(window) / 96.0;
+  POINT min_size{};
   if (has_minimum) {
-    info->ptMinTrackSize.x = ScaleToPixels(minimum.width, scale);
-    info->ptMinTrackSize.y = ScaleToPixels(minimum.height, scale);
+    const LONG screen_width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+    const LONG screen_height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+    min_size.x = ScaleToPixels(minimum.width, scale);
+    min_size.y = ScaleToPixels(minimum.height, scale);
+    if (screen_width > 0) min_size.x = std::min(min_size.x, screen_width);
+    if (screen_height > 0) min_size.y = std::min(min_size.y, screen_height);
+    info->ptMinTrackSize = min_size;
   }
   if (has_maximum) {
-    info->ptMaxTrackSize.x = ScaleToPixels(maximum.width, scale);
-    info->ptMaxTrackSize.y = ScaleToPixels(maximum.height, scale);
+    info->ptMaxTrackSize.x =
+        std::max(ScaleToPixels(maximum.width, scale), min_size.x);
+    info->ptMaxTrackSize.y =
+        std::max(ScaleToPixels(maximum.height, scale), min_size.y);
   }
 }
 
@@ -73,32 +85,106 @@ void CentreOnCursorMonitor(HWND window, const CREATESTRUCTW& create) {
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+void LogIgnoredAction(WPARAM action, const char* reason) {
+  std::fprintf(stderr, "Frame action %llu ignored: %s\n",
+               static_cast<unsigned long long>(action), reason);
+  std::fflush(stderr);
+}
+
+// The size of |block| when it is a live block of the process heap, else 0.
+// Any program can post the message with any number in lParam; only what
+// passes this is read or freed.
+SIZE_T LiveHeapBlockSize(const void* block) {
+  if (block == nullptr) return 0;
+  HANDLE heap = GetProcessHeap();
+  if (!HeapValidate(heap, 0, block)) return 0;
+  const SIZE_T size = HeapSize(heap, 0, block);
+  return size == static_cast<SIZE_T>(-1) ? 0 : size;
+}
+
+// |lparam| as the record of |action| when it is a live heap block of at
+// least the record's size; null, with a line saying so, otherwise.
+template <typename Record>
+Record* ActionRecord(WPARAM action, LPARAM lparam) {
+  auto* record = reinterpret_cast<Record*>(lparam);
+  if (LiveHeapBlockSize(record) >= sizeof(Record)) return record;
+  LogIgnoredAction(action, "the record is not a live heap block of its size");
+  return nullptr;
+}
+
+bool MoveResizeAction(HWND window, LPARAM lparam) {
+  auto* record =
+      ActionRecord<FrameMoveResizeRecord>(kFrameActionMoveResize, lparam);
+  if (record == nullptr) return false;
+  SetWindowPos(window, nullptr, record->x, record->y, record->width,
+               record->height, static_cast<UINT>(record->flags));
+  HeapFree(GetProcessHeap(), 0, record);
+  return true;
+}
+
+bool SetTitleAction(HWND window, LPARAM lparam) {
+  auto* record = ActionRecord<FrameTitleRecord>(kFrameActionSetTitle, lparam);
+  if (record == nullptr) return false;
+  wchar_t* title = record->title;
+  // Read no further than the title's own block.
+  const size_t capacity = LiveHeapBlockSize(title) / sizeof(wchar_t);
+  if (title != nullptr && std::wmemchr(title, L'\0', capacity) == nullptr) {
+    LogIgnoredAction(kFrameActionSetTitle,
+                     "the title is not a terminated text in a live heap block");
+    return false;
+  }
+  SetWindowTextW(window, title);
+  HANDLE heap = GetProcessHeap();
+  if (title != nullptr) HeapFree(heap, 0, title);
+  HeapFree(heap, 0, record);
+  return true;
+}
+
 // Carries out a frame action; returns true when it freed the record.
 bool RunFrameAction(HWND window, WPARAM action, LPARAM lparam) {
-  HANDLE heap = GetProcessHeap();
   switch (action) {
-    case kFrameActionMoveResize: {
-      auto* record = reinterpret_cast<FrameMoveResizeRecord*>(lparam);
-      if (record == nullptr) return false;
-      SetWindowPos(window, nullptr, record->x, record->y, record->width,
-                   record->height, static_cast<UINT>(record->flags));
-      HeapFree(heap, 0, record);
-      return true;
-    }
-    case kFrameActionSetTitle: {
-      auto* record = reinterpret_cast<FrameTitleRecord*>(lparam);
-      if (record == nullptr) return false;
-      SetWindowTextW(window, record->title);
-      if (record->title != nullptr) HeapFree(heap, 0, record->title);
-      HeapFree(heap, 0, record);
-      return true;
-    }
+    case kFrameActionMoveResize:
+      return MoveResizeAction(window, lparam);
+    case kFrameActionSetTitle:
+      return SetTitleAction(window, lparam);
     case kFrameActionRefreshView:
       RefreshViewSize();
       return false;
     default:
       return false;
   }
+}
+
+// The move starts only while the primary button is down: a request that
+// arrives after the button went up would otherwise leave the window stuck to
+// the cursor until the next click. The key state is the physical button's,
+// so with swapped buttons the primary one is the right.
+void StartDragIfButtonDown(HWND window) {
+  const int primary =
+      GetSystemMetrics(SM_SWAPBUTTON) != 0 ? VK_RBUTTON : VK_LBUTTON;
+  if ((GetAsyncKeyState(primary) & 0x8000) == 0) return;
+  ReleaseCapture();
+  // SC_MOVE plus HTCAPTION: the system moves the window as if its caption
+  // were dragged, in a modal loop that ends with the mouse button going up.
+  SendMessageW(window, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+}
+
+bool IsSizingHitCode(LRESULT code) {
+  return code >= HTLEFT && code <= HTBOTTOMRIGHT;
+}
+
+// The view covers the whole client area, so the top-level window's sizing
+// hit test would never be asked. Where the top-level window answers a sizing
+// code for the point, the view steps aside (HTTRANSPARENT) and the system asks
+// the window beneath it; the rest of the view stays the view's. A maximised
+// window has no sizing band.
+LRESULT HitTestView(HWND view, WPARAM wparam, LPARAM lparam) {
+  HWND app = frame_state.app_window.load();
+  if (app != nullptr && GetParent(view) == app && !IsZoomed(app) &&
+      IsSizingHitCode(SendMessageW(app, WM_NCHITTEST, 0, lparam))) {
+    return HTTRANSPARENT;
+  }
+  return DefSubclassProc(view, WM_NCHITTEST, wparam, lparam);
 }
 
 }  // namespace
@@ -117,6 +203,14 @@ LRESULT CALLBACK WindowCreationHook(int code, WPARAM wparam, LPARAM lparam) {
     if (hook != nullptr) UnhookWindowsHookEx(hook);
   }
   return result;
+}
+
+UINT DragRequestMessage() {
+  // Registration fails only when the system's atom table is full; a private
+  // number of the window then does the same job.
+  static const UINT registered =
+      RegisterWindowMessageW(L"quillon_pc.frame.drag_request");
+  return registered != 0 ? registered : WM_APP + 0x3FE;
 }
 
 void RefreshViewSize() {
@@ -143,6 +237,8 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
       RefreshViewSize();
       return result;
     }
+    case WM_NCHITTEST:
+      return HitTestView(window, wparam, lparam);
     case WM_NCDESTROY: {
       // Nothing may refer to the window once it is gone.
       HWND expected = window;
@@ -159,6 +255,10 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wparam,
                                  LPARAM lparam, UINT_PTR /*subclass_id*/,
                                  DWORD_PTR /*ref_data*/) {
+  if (message == DragRequestMessage()) {
+    StartDragIfButtonDown(window);
+    return 0;
+  }
   switch (message) {
     case WM_NCCREATE:
       frame_state.app_window.store(window);
@@ -198,12 +298,16 @@ LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wparam,
       }
       frame_state.dpi_changed_during_size_move.store(0);
       break;
-    case WM_DPICHANGED:
+    case WM_DPICHANGED: {
       if (frame_state.in_size_move.load() != 0) {
         frame_state.dpi_changed_during_size_move.store(1);
       }
+      // The window's own procedure moves to the suggested rectangle; the
+      // view is laid out for the size that results, not the one before.
+      const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
       RefreshViewSize();
-      break;
+      return result;
+    }
     case FRAME_ACTION_MESSAGE:
       // A freed record is not handed on.
       if (RunFrameAction(window, wparam, lparam)) lparam = 0;

@@ -7,20 +7,23 @@
 
 #include <cstdint>
 
+#include "host/app_window_identity.h"
+
 namespace frame {
 
-// Class names by which the hook recognises the two windows.
-inline constexpr wchar_t kAppWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
+// Class names by which the hook recognises the two windows; the top-level
+// window's class and property are shared with the host.
+using ::kAppWindowClassName;
 inline constexpr wchar_t kViewWindowClassName[] = L"FLUTTERVIEW";
-
-// Set to 1 on the top-level window for other components to find.
-inline constexpr wchar_t kFrameWindowProperty[] = L"FrameWindow";
+using ::kFrameWindowProperty;
 
 inline constexpr UINT_PTR kFrameSubclassId = 1;
 
 // Private message through which the user interface asks the top-level window
 // for an action. wParam is the action; lParam points at a record allocated
-// with HeapAlloc on the process heap, which the window procedure frees.
+// with HeapAlloc on the process heap, which the window procedure frees. A
+// record that is not a live block of the process heap of at least the
+// record's size is neither read nor freed.
 inline constexpr UINT FRAME_ACTION_MESSAGE = 0x7FFE;
 
 enum FrameAction : WPARAM {
@@ -42,6 +45,12 @@ struct FrameTitleRecord {
   wchar_t* title;  // NUL-terminated, itself allocated on the process heap
 };
 static_assert(sizeof(FrameTitleRecord) == 8, "one pointer");
+
+// Posted to the top-level window by dragAppWindow: the window's own thread
+// starts the move, and only while the primary mouse button is down. A
+// registered message, so no other message of the window can be mistaken for
+// it.
+UINT DragRequestMessage();
 
 // WH_CBT hook for the main thread, installed by FrameStartup. Records and
 // subclasses the first top-level window and view window created with a

@@ -5,6 +5,7 @@
 #include <objbase.h>
 // clang-format on
 
+#include <cwchar>
 #include <string>
 #include <utility>
 
@@ -22,13 +23,81 @@ constexpr wchar_t kSingleInstanceMutexName[] =
 constexpr wchar_t kDetachedWindowMarker[] = L"--quillon-detached-window=";
 constexpr wchar_t kWindowTitle[] = L"quillon_pc";
 
+// The full path of the executable that |process_id| runs; empty when the
+// process cannot be asked.
+std::wstring ExecutableOf(DWORD process_id) {
+  HANDLE process =
+      OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, process_id);
+  if (process == nullptr) {
+    return std::wstring();
+  }
+  std::wstring path(MAX_PATH, L'\0');
+  DWORD length = static_cast<DWORD>(path.size());
+  const BOOL found = QueryFullProcessImageNameW(process, 0, &path[0], &length);
+  CloseHandle(process);
+  path.resize(found ? length : 0);
+  return path;
+}
+
+std::wstring OwnExecutable() {
+  std::wstring path(MAX_PATH, L'\0');
+  const DWORD length =
+      GetModuleFileNameW(nullptr, &path[0], static_cast<DWORD>(path.size()));
+  path.resize(length < path.size() ? length : 0);
+  return path;
+}
+
+// Whether |window| belongs to a process of the executable at |own|; false
+// when the system cannot tell.
+bool SameExecutable(HWND window, const std::wstring& own) {
+  DWORD process_id = 0;
+  GetWindowThreadProcessId(window, &process_id);
+  const std::wstring other = ExecutableOf(process_id);
+  return !own.empty() && !other.empty() &&
+         CompareStringOrdinal(own.c_str(), static_cast<int>(own.size()),
+                              other.c_str(), static_cast<int>(other.size()),
+                              TRUE) == CSTR_EQUAL;
+}
+
+// Other programs of the same engine use the same window class, and any window
+// can carry the title. The running instance's window is one of our class that
+// the frame code marked or that runs our executable; failing that, one titled
+// as ours that runs our executable.
+struct InstanceSearch {
+  std::wstring own_executable;
+  HWND by_class = nullptr;
+  HWND by_title = nullptr;
+};
+
+BOOL CALLBACK ExamineWindow(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<InstanceSearch*>(parameter);
+  wchar_t text[64] = {};
+  const bool our_class = GetClassNameW(window, text, 64) > 0 &&
+                         wcscmp(text, kAppWindowClassName) == 0;
+  const bool our_title =
+      GetWindowTextW(window, text, 64) > 0 && wcscmp(text, kWindowTitle) == 0;
+  if (!our_class && !our_title) {
+    return TRUE;
+  }
+  const bool marked = GetPropW(window, kFrameWindowProperty) != nullptr;
+  const bool same_executable = SameExecutable(window, search->own_executable);
+  if (our_class && (marked || same_executable)) {
+    search->by_class = window;
+    return FALSE;
+  }
+  if (our_title && same_executable && search->by_title == nullptr) {
+    search->by_title = window;
+  }
+  return TRUE;
+}
+
 // Brings the running instance's window forward: restored if minimised, but a
 // hidden window stays hidden.
 void HandOffToRunningInstance() {
-  HWND other = FindWindowW(kWin32WindowClassName, nullptr);
-  if (other == nullptr) {
-    other = FindWindowW(nullptr, kWindowTitle);
-  }
+  InstanceSearch search;
+  search.own_executable = OwnExecutable();
+  EnumWindows(&ExamineWindow, reinterpret_cast<LPARAM>(&search));
+  HWND other = search.by_class != nullptr ? search.by_class : search.by_title;
   if (other == nullptr) {
     return;
   }

@@ -1,6 +1,7 @@
 #include "host/win32_window.h"
 
 #include <dwmapi.h>
+#include <shellapi.h>
 
 #include <cstdint>
 #include <exception>
@@ -11,12 +12,21 @@
 namespace {
 
 constexpr double kBaseDpi = 96.0;
-// Resize borders are measured in physical pixels, whatever the DPI.
-constexpr int kResizeBorder = 8;
+constexpr UINT kDefaultDpi = 96;
+// At 96 DPI; scaled with the window's DPI.
 constexpr int kCornerEllipse = 16;
 constexpr int kIconResourceId = 101;
-// DWMWA_USE_IMMERSIVE_DARK_MODE; older SDK headers lack the name.
+// DWM attribute names and values; older SDK headers lack them.
 constexpr DWORD kDwmUseImmersiveDarkMode = 20;
+constexpr DWORD kDwmWindowCornerPreference = 33;
+constexpr DWORD kDwmCornerRound = 2;
+// The first Windows 11 build, the first whose DWM rounds window corners.
+// Checked as well as the attribute's result, since a system without the
+// attribute may still report success for it.
+constexpr DWORD kFirstBuildWithDwmCorners = 22000;
+// Pixels left free at the edge of an auto-hiding taskbar, so that moving the
+// mouse there still reveals it.
+constexpr int kAutoHideTaskbarGap = 2;
 constexpr DWORD kWindowStyle =
     WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
@@ -29,6 +39,11 @@ int32_t g_live_window_count = 0;
 bool g_class_registered = false;
 
 Win32Window::DwmAttributeSetter g_dwm_attribute_setter = &DwmSetWindowAttribute;
+Win32Window::DwmFrameExtender g_dwm_frame_extender =
+    &DwmExtendFrameIntoClientArea;
+DWORD g_windows_build_override = 0;
+UINT AutoHideTaskbarEdges(const RECT& monitor);
+Win32Window::AutoHideEdgesQuery g_auto_hide_edges_query = &AutoHideTaskbarEdges;
 
 int Scale(int logical, double scale) {
   return static_cast<int>(logical * scale);
@@ -49,6 +64,91 @@ void EnableNonClientDpiScalingIfAvailable(HWND window) {
     enable(window);
   }
   FreeLibrary(user32);
+}
+
+// The build number as the system has it; GetVersionExW would answer what
+// the manifest's compatibility list allows instead.
+DWORD WindowsBuild() {
+  if (g_windows_build_override != 0) {
+    return g_windows_build_override;
+  }
+  using RtlGetVersionFunction = LONG(WINAPI*)(OSVERSIONINFOW*);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  auto get_version =
+      ntdll == nullptr
+          ? nullptr
+          : reinterpret_cast<RtlGetVersionFunction>(reinterpret_cast<void*>(
+                GetProcAddress(ntdll, "RtlGetVersion")));
+  OSVERSIONINFOW version{};
+  version.dwOSVersionInfoSize = sizeof(version);
+  if (get_version == nullptr || get_version(&version) != 0) {
+    return 0;
+  }
+  return version.dwBuildNumber;
+}
+
+UINT AutoHideTaskbarEdges(const RECT& monitor) {
+  UINT edges = 0;
+  for (UINT edge : {ABE_LEFT, ABE_TOP, ABE_RIGHT, ABE_BOTTOM}) {
+    APPBARDATA bar{};
+    bar.cbSize = sizeof(bar);
+    bar.uEdge = edge;
+    bar.rc = monitor;
+    if (SHAppBarMessage(ABM_GETAUTOHIDEBAREX, &bar) != 0) {
+      edges |= 1u << edge;
+    }
+  }
+  return edges;
+}
+
+// The DPI of the monitor the window is on, which under per-monitor awareness
+// is the window's own.
+UINT WindowDpi(HWND window) {
+  const UINT dpi = FlutterDesktopGetDpiForMonitor(
+      MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST));
+  return dpi != 0 ? dpi : kDefaultDpi;
+}
+
+// A system metric at |dpi|; GetSystemMetricsForDpi is missing before
+// Windows 10 1607, where the metric is scaled from the system DPI's.
+int MetricForDpi(int index, UINT dpi) {
+  using MetricForDpiFunction = int(WINAPI*)(int, UINT);
+  static const MetricForDpiFunction metric_for_dpi =
+      reinterpret_cast<MetricForDpiFunction>(
+          reinterpret_cast<void*>(GetProcAddress(
+              GetModuleHandleW(L"user32.dll"), "GetSystemMetricsForDpi")));
+  if (metric_for_dpi != nullptr) {
+    return metric_for_dpi(index, dpi);
+  }
+  return MulDiv(GetSystemMetrics(index), static_cast<int>(dpi),
+                static_cast<int>(kDefaultDpi));
+}
+
+// The band along the edges in which the pointer resizes the window: the
+// system's sizing frame at the window's DPI.
+SIZE ResizeBand(HWND window) {
+  const UINT dpi = WindowDpi(window);
+  const int padding = MetricForDpi(SM_CXPADDEDBORDER, dpi);
+  return SIZE{MetricForDpi(SM_CXSIZEFRAME, dpi) + padding,
+              MetricForDpi(SM_CYSIZEFRAME, dpi) + padding};
+}
+
+// A maximised window's client area is the work area of its monitor, so
+// neither the taskbar nor the frame's overhang past the monitor hides any of
+// it; an auto-hiding taskbar keeps a gap at its edge to be revealed through.
+void FitToWorkArea(RECT* proposed) {
+  HMONITOR monitor = MonitorFromRect(proposed, MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) {
+    return;
+  }
+  *proposed = info.rcWork;
+  const UINT edges = g_auto_hide_edges_query(info.rcMonitor);
+  if (edges & (1u << ABE_LEFT)) proposed->left += kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_TOP)) proposed->top += kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_RIGHT)) proposed->right -= kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_BOTTOM)) proposed->bottom -= kAutoHideTaskbarGap;
 }
 
 }  // namespace
@@ -72,7 +172,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
     window_class.hInstance = instance;
     window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(kIconResourceId));
     window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-    window_class.lpszClassName = kWin32WindowClassName;
+    window_class.lpszClassName = kAppWindowClassName;
     // A failed registration shows up as a failed CreateWindowExW below.
     RegisterClassW(&window_class);
     g_class_registered = true;
@@ -84,7 +184,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   const double scale = FlutterDesktopGetDpiForMonitor(monitor) / kBaseDpi;
 
   HWND window = CreateWindowExW(
-      0, kWin32WindowClassName, title.c_str(), kWindowStyle,
+      0, kAppWindowClassName, title.c_str(), kWindowStyle,
       Scale(origin.x, scale), Scale(origin.y, scale), Scale(size.width, scale),
       Scale(size.height, scale), nullptr, nullptr, instance, this);
   if (window == nullptr) {
@@ -92,6 +192,16 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   }
 
   ApplySystemTheme(window);
+  dwm_corners_ = RequestDwmCorners(window);
+  if (dwm_corners_) {
+    // The first WM_SIZE came before DWM was asked.
+    SetWindowRgn(window, nullptr, TRUE);
+  } else {
+    RECT bounds{};
+    GetWindowRect(window, &bounds);
+    UpdateWindowRegion(window, bounds.right - bounds.left,
+                       bounds.bottom - bounds.top, WindowDpi(window));
+  }
   return OnCreate();
 }
 
@@ -105,7 +215,7 @@ void Win32Window::Destroy() {
   if (g_live_window_count == 0 && g_class_registered) {
     // Fails while a window of the class still exists (a nested Destroy during
     // that window's WM_DESTROY); the outer Destroy then unregisters it.
-    if (UnregisterClassW(kWin32WindowClassName, nullptr)) {
+    if (UnregisterClassW(kAppWindowClassName, nullptr)) {
       g_class_registered = false;
     }
   }
@@ -142,6 +252,35 @@ void Win32Window::ApplySystemTheme(HWND window) {
 
 void Win32Window::SetDwmAttributeSetterForTesting(DwmAttributeSetter setter) {
   g_dwm_attribute_setter = setter != nullptr ? setter : &DwmSetWindowAttribute;
+}
+
+void Win32Window::SetDwmFrameExtenderForTesting(DwmFrameExtender extender) {
+  g_dwm_frame_extender =
+      extender != nullptr ? extender : &DwmExtendFrameIntoClientArea;
+}
+
+void Win32Window::SetWindowsBuildForTesting(DWORD build) {
+  g_windows_build_override = build;
+}
+
+void Win32Window::SetAutoHideEdgesQueryForTesting(AutoHideEdgesQuery query) {
+  g_auto_hide_edges_query = query != nullptr ? query : &AutoHideTaskbarEdges;
+}
+
+bool Win32Window::RequestDwmCorners(HWND window) {
+  if (WindowsBuild() < kFirstBuildWithDwmCorners) {
+    return false;
+  }
+  const DWORD preference = kDwmCornerRound;
+  if (FAILED(g_dwm_attribute_setter(window, kDwmWindowCornerPreference,
+                                    &preference, sizeof(preference)))) {
+    return false;
+  }
+  // One pixel of frame inside the client area brings back DWM's shadow and
+  // thin border, which a window without a caption otherwise lacks.
+  const MARGINS margins{0, 0, 1, 0};
+  g_dwm_frame_extender(window, &margins);
+  return true;
 }
 
 LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message,
@@ -201,8 +340,8 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
       }
       RECT bounds{};
       GetWindowRect(window_handle_, &bounds);
-      ApplyWindowRegion(window_handle_, bounds.right - bounds.left,
-                        bounds.bottom - bounds.top);
+      UpdateWindowRegion(window_handle_, bounds.right - bounds.left,
+                         bounds.bottom - bounds.top, WindowDpi(window_handle_));
       return 0;
     }
 
@@ -220,7 +359,11 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
 
     case WM_NCCALCSIZE:
       if (wparam != 0) {
-        // The proposed rectangle stays as it is: the whole window is client.
+        // The whole window is client area, except that a maximised window's
+        // reaches only over the work area.
+        if (IsZoomed(window)) {
+          FitToWorkArea(&reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
+        }
         return 0;
       }
       break;
@@ -237,7 +380,7 @@ LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
       const int height = suggested->bottom - suggested->top;
       SetWindowPos(window, nullptr, suggested->left, suggested->top, width,
                    height, SWP_NOZORDER | SWP_NOACTIVATE);
-      ApplyWindowRegion(window, width, height);
+      UpdateWindowRegion(window, width, height, HIWORD(wparam));
       return 0;
     }
 
@@ -265,10 +408,11 @@ LRESULT Win32Window::HitTestBorders(HWND window, LPARAM lparam) const {
     return HTCLIENT;
   }
 
-  const bool left = x < bounds.left + kResizeBorder;
-  const bool right = x > bounds.right - kResizeBorder;
-  const bool top = y < bounds.top + kResizeBorder;
-  const bool bottom = y > bounds.bottom - kResizeBorder;
+  const SIZE band = ResizeBand(window);
+  const bool left = x < bounds.left + band.cx;
+  const bool right = x > bounds.right - band.cx;
+  const bool top = y < bounds.top + band.cy;
+  const bool bottom = y > bounds.bottom - band.cy;
   if (left && top) return HTTOPLEFT;
   if (right && top) return HTTOPRIGHT;
   if (left && bottom) return HTBOTTOMLEFT;
@@ -280,9 +424,20 @@ LRESULT Win32Window::HitTestBorders(HWND window, LPARAM lparam) const {
   return HTCLIENT;
 }
 
-void Win32Window::ApplyWindowRegion(HWND window, int width, int height) {
-  HRGN region = CreateRoundRectRgn(0, 0, width + 1, height + 1, kCornerEllipse,
-                                   kCornerEllipse);
+void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
+                                     UINT dpi) const {
+  if (dwm_corners_) {
+    return;
+  }
+  if (IsZoomed(window)) {
+    // Square and whole: a maximised window's edges meet the monitor's.
+    SetWindowRgn(window, nullptr, TRUE);
+    return;
+  }
+  const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi),
+                             static_cast<int>(kDefaultDpi));
+  HRGN region =
+      CreateRoundRectRgn(0, 0, width + 1, height + 1, ellipse, ellipse);
   if (region == nullptr) {
     return;
   }

@@ -1,17 +1,18 @@
 // The application's top-level window: a captionless, resizable popup with
-// rounded corners, scaled to the monitor's DPI, that keeps one content child
-// filling its client area and follows the system's light or dark app mode.
+// rounded corners (drawn by DWM where the system offers it), scaled to the
+// monitor's DPI, that maximises to the monitor's work area, keeps one content
+// child filling its client area and follows the system's light or dark app
+// mode.
 #ifndef QUILLON_HOST_WIN32_WINDOW_H_
 #define QUILLON_HOST_WIN32_WINDOW_H_
 
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <dwmapi.h>
 
 #include <string>
 
-// Class name by which the frame code and a second instance recognise the
-// window.
-inline constexpr wchar_t kWin32WindowClassName[] =
-    L"FLUTTER_RUNNER_WIN32_WINDOW";
+#include "host/app_window_identity.h"
 
 class Win32Window {
  public:
@@ -29,6 +30,11 @@ class Win32Window {
 
   // Sets a DWM window attribute; the same signature as DwmSetWindowAttribute.
   using DwmAttributeSetter = HRESULT(WINAPI*)(HWND, DWORD, LPCVOID, DWORD);
+  // The same signature as DwmExtendFrameIntoClientArea.
+  using DwmFrameExtender = HRESULT(WINAPI*)(HWND, const MARGINS*);
+  // The edges (bit 1 << ABE_LEFT, ABE_TOP, ...) of |monitor| (its full
+  // rectangle) on which an auto-hiding taskbar sits.
+  using AutoHideEdgesQuery = UINT (*)(const RECT& monitor);
 
   Win32Window();
   virtual ~Win32Window();
@@ -62,6 +68,12 @@ class Win32Window {
   // Replaces the DWM call that ApplySystemTheme makes (null restores the
   // system's), so tests can see requests that Wine does not report back.
   static void SetDwmAttributeSetterForTesting(DwmAttributeSetter setter);
+  // The same for the DWM frame extension, the Windows build number that
+  // tells whether DWM rounds corners (0 restores the system's), and the
+  // auto-hiding taskbar query.
+  static void SetDwmFrameExtenderForTesting(DwmFrameExtender extender);
+  static void SetWindowsBuildForTesting(DWORD build);
+  static void SetAutoHideEdgesQueryForTesting(AutoHideEdgesQuery query);
 
  protected:
   // Per-window message handler; derived windows pass on what they do not
@@ -81,9 +93,16 @@ class Win32Window {
                                           LPARAM lparam) noexcept;
 
   LRESULT HitTestBorders(HWND window, LPARAM lparam) const;
-  static void ApplyWindowRegion(HWND window, int width, int height);
+  // Rounds the corners with a region where DWM does not; no region while
+  // maximised.
+  void UpdateWindowRegion(HWND window, int width, int height, UINT dpi) const;
+  // Asks DWM for rounded corners, its shadow and thin border; false where
+  // the system does not offer rounded corners.
+  static bool RequestDwmCorners(HWND window);
 
   bool quit_on_close_ = false;
+  // DWM draws the rounded corners: no region is ever applied.
+  bool dwm_corners_ = false;
   HWND window_handle_ = nullptr;
   HWND child_content_ = nullptr;
 };

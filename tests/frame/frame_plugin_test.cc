@@ -107,7 +107,7 @@ TEST_F(FramePluginTest, OtherMethodNamesAreNotImplemented) {
   }
 }
 
-TEST_F(FramePluginTest, DragAnswersSuccessOnceTheMoveHasEnded) {
+TEST_F(FramePluginTest, DragAnswersSuccessAtOnceAndTheMoveFollows) {
   ASSERT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
   int parameter = 0;
   HWND window =
@@ -118,12 +118,16 @@ TEST_F(FramePluginTest, DragAnswersSuccessOnceTheMoveHasEnded) {
   ASSERT_EQ(frame::GetAppWindow(), window);
 
   {
+    frame_test::HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     frame_test::MoveLoopEnder ender;
     const Reply reply = Call(
         "dragAppWindow",
         EncodableValue(EncodableMap{{EncodableValue("x"), EncodableValue()}}));
     EXPECT_EQ(reply.bytes, (std::vector<uint8_t>{0, 0}));
-    // The answer came after the modal move loop, not before it.
+    // Answered before the move: the channel is not held for its length.
+    EXPECT_EQ(ender.ticks_in_size_move(), 0);
+    EXPECT_FALSE(frame_test::LogOf(window).Received(WM_ENTERSIZEMOVE));
+    frame_test::PumpMessages();
     EXPECT_GT(ender.ticks_in_size_move(), 0);
   }
   EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));

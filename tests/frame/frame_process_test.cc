@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -23,13 +24,17 @@ using test_support::ProgramPath;
 using test_support::ProgramRun;
 using test_support::ResultOf;
 
+ProgramOptions WithScenario(const std::string& scenario) {
+  ProgramOptions options;
+  options.scenario = scenario;
+  return options;
+}
+
 // Runs quillon_pc.exe once with |scenario| and returns the scripted user
 // interface's transcript lines, plugin records left out. The program is
 // killed if it outlives the time limit, so no run can hang the test.
 std::vector<std::string> RunScenario(const std::string& scenario) {
-  ProgramOptions options;
-  options.scenario = scenario;
-  ProgramRun run(std::move(options));
+  ProgramRun run(WithScenario(scenario));
   EXPECT_TRUE(run.started());
   if (run.started()) {
     const long exit_code = run.Wait();
@@ -185,9 +190,6 @@ TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
       "method frame/window dragAppWindowX\n"
       "method frame/window dragAppWindow\n"
       "show\n"
-      // Ends the modal move loop that the next call enters: no mouse button
-      // is held in a scripted run.
-      "post 0x202 0 0\n"
       "method frame/window dragAppWindow {\"any\": [1, 2]}\n"
       "window\n"
       "destroy\n");
@@ -233,6 +235,178 @@ TEST(FrameProcessTest, MinimisedWindowLeavesTheViewItsSize) {
   EXPECT_EQ(ResultOf(lines, "view"), "w=500 h=400 parent=top-level");
   EXPECT_EQ(ResultOf(lines, "window", 1).find("x=20 y=30 w=500 h=400"), 0u);
   EXPECT_EQ(ResultOf(lines, "view", 1), "w=500 h=400 parent=top-level");
+}
+
+// Shows the window at a known place and size, then idles until closed.
+constexpr char kShownWindowScenario[] =
+    "frame-move 300 200 600 400 0x14\n"
+    "show\n"
+    "wait 300\n"
+    "echo ready\n";
+
+struct ShownWindow {
+  HWND window = nullptr;
+  HWND view = nullptr;
+  RECT bounds{};
+};
+
+ShownWindow WaitForShownWindow(const ProgramRun& run) {
+  ShownWindow shown;
+  EXPECT_TRUE(run.WaitForLine("echo ready")) << run.Errors();
+  shown.window = run.MainWindow();
+  if (shown.window != nullptr) {
+    shown.view = FindWindowExW(shown.window, nullptr, L"FLUTTERVIEW", nullptr);
+    GetWindowRect(shown.window, &shown.bounds);
+  }
+  return shown;
+}
+
+LPARAM ScreenPoint(LONG x, LONG y) {
+  return static_cast<LPARAM>(
+      (static_cast<uint32_t>(static_cast<uint16_t>(y)) << 16) |
+      static_cast<uint16_t>(x));
+}
+
+TEST(FrameProcessTest, BorderPointsOverTheViewReachTheSizingHitTest) {
+  ProgramRun run(WithScenario(kShownWindowScenario));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  ASSERT_NE(shown.view, nullptr);
+  const RECT& r = shown.bounds;
+  const LONG mid_x = (r.left + r.right) / 2;
+  const LONG mid_y = (r.top + r.bottom) / 2;
+  struct Probe {
+    LONG x, y;
+    LRESULT code;
+  };
+  // 3 px inside each edge and corner.
+  const Probe probes[] = {
+      {r.left + 3, mid_y, HTLEFT},
+      {r.right - 3, mid_y, HTRIGHT},
+      {mid_x, r.top + 3, HTTOP},
+      {mid_x, r.bottom - 3, HTBOTTOM},
+      {r.left + 3, r.top + 3, HTTOPLEFT},
+      {r.right - 3, r.top + 3, HTTOPRIGHT},
+      {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
+      {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
+  };
+  // The view covers the whole client area: the system asks it first, then,
+  // where it steps aside, the top-level window.
+  for (const Probe& p : probes) {
+    SCOPED_TRACE(testing::Message() << p.x - r.left << "," << p.y - r.top);
+    const LPARAM point = ScreenPoint(p.x, p.y);
+    EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, point), HTTRANSPARENT);
+    EXPECT_EQ(SendMessageW(shown.window, WM_NCHITTEST, 0, point), p.code);
+  }
+  EXPECT_EQ(
+      SendMessageW(shown.view, WM_NCHITTEST, 0, ScreenPoint(mid_x, mid_y)),
+      HTCLIENT);
+  EXPECT_EQ(run.Close(), 0);
+}
+
+void MouseTo(LONG x, LONG y, DWORD buttons = 0) {
+  // Absolute input runs from 0 to 65535 across the primary screen.
+  const LONG width = GetSystemMetrics(SM_CXSCREEN);
+  const LONG height = GetSystemMetrics(SM_CYSCREEN);
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dx = static_cast<LONG>((x * 65536 + width / 2) / width);
+  input.mi.dy = static_cast<LONG>((y * 65536 + height / 2) / height);
+  input.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE | buttons;
+  SendInput(1, &input, sizeof(input));
+  Sleep(30);
+}
+
+TEST(FrameProcessTest, RealDragOnTheRightBorderResizesTheWindow) {
+  ProgramRun run(WithScenario(kShownWindowScenario));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  const RECT& r = shown.bounds;
+  const LONG y = (r.top + r.bottom) / 2;
+  MouseTo(r.right - 3, y);
+  MouseTo(r.right - 3, y, MOUSEEVENTF_LEFTDOWN);
+  for (LONG step = 10; step <= 100; step += 10) {
+    MouseTo(r.right - 3 + step, y);
+  }
+  MouseTo(r.right - 3 + 100, y, MOUSEEVENTF_LEFTUP);
+  RECT after{};
+  for (int i = 0; i < 50; ++i) {
+    GetWindowRect(shown.window, &after);
+    if (after.right - after.left != r.right - r.left) break;
+    Sleep(20);
+  }
+  EXPECT_NEAR(after.right - after.left, r.right - r.left + 100, 1);
+  EXPECT_EQ(after.left, r.left);
+  EXPECT_EQ(after.bottom - after.top, r.bottom - r.top);
+  // The view followed.
+  RECT view{};
+  GetClientRect(shown.view, &view);
+  EXPECT_EQ(view.right, after.right - after.left);
+  EXPECT_EQ(run.Close(), 0);
+}
+
+TEST(FrameProcessTest, BogusFrameActionFromAnotherProcessIsIgnored) {
+  ProgramRun run(WithScenario(kShownWindowScenario));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  // Addresses in this process mean nothing in the program's.
+  PostMessageW(shown.window, 0x7FFE, 2, 0x1000);
+  PostMessageW(shown.window, 0x7FFE, 1, 0x1000);
+  PostMessageW(shown.window, 0x7FFE, 2, reinterpret_cast<LPARAM>(&shown));
+  DWORD_PTR result = 0;
+  EXPECT_NE(SendMessageTimeoutW(shown.window, WM_NULL, 0, 0, SMTO_BLOCK, 5000,
+                                &result),
+            0);
+  EXPECT_TRUE(run.Running());
+  RECT after{};
+  GetWindowRect(shown.window, &after);
+  EXPECT_TRUE(EqualRect(&after, &shown.bounds));
+  EXPECT_EQ(run.Close(), 0);
+  const std::string errors = run.Errors();
+  EXPECT_NE(errors.find("Frame action 2 ignored: the record is not a live "
+                        "heap block of its size"),
+            std::string::npos)
+      << errors;
+  EXPECT_NE(errors.find("Frame action 1 ignored"), std::string::npos) << errors;
+}
+
+TEST(FrameProcessTest, DragWithNoButtonHeldAnswersAtOnceAndMovesNothing) {
+  ProgramRun run(
+      WithScenario("frame-move 300 200 600 400 0x14\n"
+                   "show\n"
+                   "wait 300\n"
+                   "echo before\n"
+                   "method frame/window dragAppWindow\n"
+                   "echo after\n"
+                   "wait 300\n"
+                   "window\n"
+                   "destroy\n"));
+  ASSERT_TRUE(run.started());
+  // Timed from here, by when each line shows up in the transcript.
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  double before_ms = -1;
+  double after_ms = -1;
+  const auto seen = [&run](const std::string& line) {
+    const std::vector<std::string> lines = run.Transcript();
+    return std::find(lines.begin(), lines.end(), line) != lines.end();
+  };
+  for (int i = 0; i < 20000 && after_ms < 0 && run.Running(); ++i) {
+    QueryPerformanceCounter(&now);
+    const double ms = 1000.0 * now.QuadPart / frequency.QuadPart;
+    if (before_ms < 0 && seen("echo before")) before_ms = ms;
+    if (before_ms >= 0 && seen("echo after")) after_ms = ms;
+    Sleep(1);
+  }
+  ASSERT_GE(before_ms, 0);
+  ASSERT_GE(after_ms, 0) << "the drag call did not come back";
+  EXPECT_LT(after_ms - before_ms, 100.0);
+  EXPECT_EQ(run.Wait(), 0);
+  const std::vector<std::string> lines = run.StepLines();
+  EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
+            "success null");
+  EXPECT_EQ(ResultOf(lines, "window").find("x=300 y=200 w=600 h=400"), 0u)
+      << ResultOf(lines, "window");
 }
 
 }  // namespace

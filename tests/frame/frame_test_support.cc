@@ -25,6 +25,14 @@ LRESULT CALLBACK LoggingProc(HWND window, UINT message, WPARAM wparam,
   } else if (message == WM_GETMINMAXINFO) {
     // Marks the record, so a test can tell whether this procedure saw it.
     reinterpret_cast<MINMAXINFO*>(lparam)->ptReserved.x = 4242;
+  } else if (message == WM_DPICHANGED) {
+    // As the application's window does: it takes the suggested rectangle.
+    const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+    SetWindowPos(window, nullptr, suggested->left, suggested->top,
+                 suggested->right - suggested->left,
+                 suggested->bottom - suggested->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -131,5 +139,20 @@ int MoveLoopEnder::ticks_in_size_move() const {
 }
 
 int MoveLoopEnder::ticks() const { return tick_count; }
+
+namespace {
+
+void SendButton(DWORD flags) {
+  INPUT input = {};
+  input.type = INPUT_MOUSE;
+  input.mi.dwFlags = flags;
+  SendInput(1, &input, sizeof(input));
+}
+
+}  // namespace
+
+HeldButton::HeldButton(DWORD down, DWORD up) : up_(up) { SendButton(down); }
+
+HeldButton::~HeldButton() { SendButton(up_); }
 
 }  // namespace frame_test

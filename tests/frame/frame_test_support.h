@@ -60,6 +60,19 @@ class MoveLoopEnder {
   UINT_PTR timer_;
 };
 
+// Presses a mouse button through the system's input queue (SendInput with
+// |down|) and lets it go (|up|) when the object goes.
+class HeldButton {
+ public:
+  HeldButton(DWORD down, DWORD up);
+  ~HeldButton();
+  HeldButton(const HeldButton&) = delete;
+  HeldButton& operator=(const HeldButton&) = delete;
+
+ private:
+  DWORD up_;
+};
+
 }  // namespace frame_test
 
 #endif  // QUILLON_TESTS_FRAME_FRAME_TEST_SUPPORT_H_

@@ -9,6 +9,7 @@
 #include <commctrl.h>
 
 #include <cwchar>
+#include <iterator>
 #include <string>
 #include <utility>
 
@@ -357,24 +358,256 @@ TEST_F(FrameWindowTest, UnknownActionsFreeNothingAndEmptyRecordsAreIgnored) {
   EXPECT_TRUE(IsLiveHeapBlock(block, 31));
   HeapFree(GetProcessHeap(), 0, block);
   // No record at all: nothing to do, nothing to free, no crash.
+  testing::internal::CaptureStderr();
   SendMessageW(app_, FRAME_ACTION_MESSAGE, frame::kFrameActionMoveResize, 0);
   SendMessageW(app_, FRAME_ACTION_MESSAGE, frame::kFrameActionSetTitle, 0);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("Frame action 1 ignored"), std::string::npos) << log;
+  EXPECT_NE(log.find("Frame action 2 ignored"), std::string::npos) << log;
   RECT after;
   GetWindowRect(app_, &after);
   EXPECT_TRUE(EqualRect(&before, &after));
   EXPECT_EQ(LogOf(app_).action_lparams.size(), 5u);
 }
 
-TEST_F(FrameWindowTest, DragRunsTheSystemMoveLoopUntilTheButtonIsUp) {
+TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
+  CreateBoth();
+  RECT before;
+  GetWindowRect(app_, &before);
+  wchar_t title_before[64] = {};
+  GetWindowTextW(app_, title_before, 64);
+
+  // A move record one byte short, a pointer inside a block, a number that
+  // points nowhere, a freed block.
+  void* short_block = HeapBlock(sizeof(frame::FrameMoveResizeRecord) - 1);
+  auto* host_block = static_cast<char*>(HeapBlock(64));
+  void* freed = HeapBlock(40);
+  HeapFree(GetProcessHeap(), 0, freed);
+  // Title records whose text is unreachable or has no end in its block.
+  auto* unterminated = static_cast<wchar_t*>(HeapBlock(8 * sizeof(wchar_t)));
+  std::wmemset(unterminated, L'A', 8);
+  auto* to_nowhere = static_cast<frame::FrameTitleRecord*>(HeapBlock(8));
+  to_nowhere->title = reinterpret_cast<wchar_t*>(0x1000);
+  auto* to_unterminated = static_cast<frame::FrameTitleRecord*>(HeapBlock(8));
+  to_unterminated->title = unterminated;
+
+  const std::pair<WPARAM, LPARAM> posts[] = {
+      {frame::kFrameActionMoveResize, reinterpret_cast<LPARAM>(short_block)},
+      {frame::kFrameActionMoveResize,
+       reinterpret_cast<LPARAM>(host_block + 16)},
+      {frame::kFrameActionMoveResize, 0x1000},
+      {frame::kFrameActionSetTitle, 0x1000},
+      {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(freed)},
+      {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(to_nowhere)},
+      {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(to_unterminated)},
+  };
+  testing::internal::CaptureStderr();
+  for (const auto& post : posts) {
+    PostMessageW(app_, FRAME_ACTION_MESSAGE, post.first, post.second);
+  }
+  frame_test::PumpMessages();
+  const std::string log = testing::internal::GetCapturedStderr();
+
+  RECT after;
+  GetWindowRect(app_, &after);
+  EXPECT_TRUE(EqualRect(&before, &after));
+  wchar_t title_after[64] = {};
+  GetWindowTextW(app_, title_after, 64);
+  EXPECT_STREQ(title_after, title_before);
+  // Every block is still there; nothing was freed.
+  EXPECT_TRUE(IsLiveHeapBlock(short_block, 19));
+  EXPECT_TRUE(IsLiveHeapBlock(host_block, 64));
+  EXPECT_TRUE(IsLiveHeapBlock(unterminated, 16));
+  EXPECT_TRUE(IsLiveHeapBlock(to_nowhere, 8));
+  EXPECT_TRUE(IsLiveHeapBlock(to_unterminated, 8));
+  // One line for each.
+  size_t lines = 0;
+  for (size_t at = log.find("Frame action "); at != std::string::npos;
+       at = log.find("Frame action ", at + 1)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, std::size(posts)) << log;
+  EXPECT_NE(log.find("Frame action 2 ignored: the title is not a terminated"),
+            std::string::npos)
+      << log;
+  for (void* block :
+       {short_block, static_cast<void*>(host_block),
+        static_cast<void*>(unterminated), static_cast<void*>(to_nowhere),
+        static_cast<void*>(to_unterminated)}) {
+    HeapFree(GetProcessHeap(), 0, block);
+  }
+}
+
+TEST_F(FrameWindowTest, TitleRecordWithoutTextClearsTheTitleAndFreesIt) {
+  CreateBoth();
+  auto* record = static_cast<frame::FrameTitleRecord*>(HeapBlock(8));
+  record->title = nullptr;
+  PostMessageW(app_, FRAME_ACTION_MESSAGE, frame::kFrameActionSetTitle,
+               reinterpret_cast<LPARAM>(record));
+  frame_test::PumpMessages();
+  EXPECT_EQ(GetWindowTextLengthW(app_), 0);
+  EXPECT_FALSE(IsLiveHeapBlock(record, 8));
+}
+
+TEST_F(FrameWindowTest, AbsurdSizeLimitsCannotPinTheWindow) {
+  CreateBoth();
+  test_dpi = 96;
+  testing::internal::CaptureStderr();
+  // Negative: no limit at all, and a line saying so.
+  table_.set_minimum_size(-400, 300);
+  table_.set_maximum_size(500, -1);
+  const std::string log = testing::internal::GetCapturedStderr();
+  EXPECT_NE(log.find("Frame minimum size -400 x 300 ignored"),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find("Frame maximum size 500 x -1 ignored"), std::string::npos)
+      << log;
+  SetWindowPos(app_, nullptr, 0, 0, 321, 234, SWP_NOMOVE | SWP_NOZORDER);
+  RECT rect;
+  GetWindowRect(app_, &rect);
+  EXPECT_EQ(rect.right - rect.left, 321);
+  EXPECT_EQ(rect.bottom - rect.top, 234);
+
+  // A minimum beyond the whole desktop is cut to it; a maximum below the
+  // minimum is raised to it.
+  const LONG screen_width = GetSystemMetrics(SM_CXVIRTUALSCREEN);
+  const LONG screen_height = GetSystemMetrics(SM_CYVIRTUALSCREEN);
+  table_.set_minimum_size(100000, 200);
+  table_.set_maximum_size(150, 150);
+  MINMAXINFO info = {};
+  SendMessageW(app_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.x, screen_width);
+  EXPECT_EQ(info.ptMinTrackSize.y, 200);
+  EXPECT_EQ(info.ptMaxTrackSize.x, screen_width);
+  EXPECT_EQ(info.ptMaxTrackSize.y, 200);
+  table_.set_minimum_size(300, 2000000);
+  table_.set_maximum_size(0, 0);
+  info = {};
+  SendMessageW(app_, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+  EXPECT_EQ(info.ptMinTrackSize.y, screen_height);
+}
+
+TEST_F(FrameWindowTest, ViewStepsAsideWhereTheWindowAnswersASizingCode) {
+  CreateBoth();
+  ShowWindow(app_, SW_SHOWNORMAL);
+  RECT window;
+  GetWindowRect(app_, &window);
+  RECT client;
+  GetClientRect(app_, &client);
+  MapWindowPoints(app_, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  const auto at = [](LONG x, LONG y) { return MAKELPARAM(x, y); };
+  const LONG mid_x = (window.left + window.right) / 2;
+  const LONG mid_y = (window.top + window.bottom) / 2;
+  // The test window's own procedure answers the default codes: sizing codes
+  // on its frame, the client area inside.
+  for (const LPARAM point :
+       {at(window.left + 1, mid_y), at(window.right - 2, mid_y),
+        at(mid_x, window.top + 1), at(mid_x, window.bottom - 2),
+        at(window.left + 1, window.top + 1),
+        at(window.right - 2, window.bottom - 2)}) {
+    const LRESULT own = DefWindowProcW(app_, WM_NCHITTEST, 0, point);
+    ASSERT_GE(own, HTLEFT);
+    ASSERT_LE(own, HTBOTTOMRIGHT);
+    EXPECT_EQ(SendMessageW(view_, WM_NCHITTEST, 0, point), HTTRANSPARENT);
+  }
+  EXPECT_EQ(SendMessageW(view_, WM_NCHITTEST, 0, at(mid_x, mid_y)), HTCLIENT);
+
+  // Maximised there is no sizing band, whatever the window answers.
+  ShowWindow(app_, SW_MAXIMIZE);
+  GetWindowRect(app_, &window);
+  for (const LPARAM point :
+       {at(window.left + 1, (window.top + window.bottom) / 2),
+        at((window.left + window.right) / 2, window.top + 1)}) {
+    EXPECT_NE(SendMessageW(view_, WM_NCHITTEST, 0, point), HTTRANSPARENT);
+  }
+}
+
+TEST_F(FrameWindowTest, ViewIsLaidOutForTheSizeADpiChangeLeavesBehind) {
+  CreateBoth();
+  RECT rect;
+  GetWindowRect(app_, &rect);
+  RECT suggested = {rect.left, rect.top, rect.left + 960, rect.top + 720};
+  SendMessageW(app_, WM_DPICHANGED, MAKEWPARAM(144, 144),
+               reinterpret_cast<LPARAM>(&suggested));
+  GetWindowRect(app_, &rect);
+  EXPECT_TRUE(EqualRect(&rect, &suggested));
+  ExpectRelaidOut();
+}
+
+class SwappedButtons {
+ public:
+  SwappedButtons() { was_swapped_ = SwapMouseButton(TRUE) != FALSE; }
+  ~SwappedButtons() { SwapMouseButton(was_swapped_); }
+  SwappedButtons(const SwappedButtons&) = delete;
+  SwappedButtons& operator=(const SwappedButtons&) = delete;
+
+ private:
+  bool was_swapped_ = false;
+};
+
+TEST_F(FrameWindowTest, DragWithoutAButtonDownDoesNotStartAMove) {
   CreateBoth();
   ShowWindow(app_, SW_SHOWNORMAL);
   frame_test::MoveLoopEnder ender;
   EXPECT_TRUE(frame_window_api()->private_table->drag_app_window());
-  // The loop ran through the frame's procedure and has ended.
+  frame_test::PumpMessages();
+  // The system's move loop would wait for a button-up that never comes.
+  EXPECT_FALSE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
+  EXPECT_EQ(ender.ticks_in_size_move(), 0);
+}
+
+TEST_F(FrameWindowTest, DragFromAnotherThreadReturnsAtOnceAndMovesOnThisOne) {
+  CreateBoth();
+  ShowWindow(app_, SW_SHOWNORMAL);
+  frame_test::HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+  struct Call {
+    bool result = false;
+    ULONGLONG elapsed_ms = 0;
+  } call;
+  HANDLE thread = CreateThread(
+      nullptr, 0,
+      [](void* parameter) -> DWORD {
+        auto* call = static_cast<Call*>(parameter);
+        const ULONGLONG start = GetTickCount64();
+        call->result = frame_window_api()->private_table->drag_app_window();
+        call->elapsed_ms = GetTickCount64() - start;
+        return 0;
+      },
+      &call, 0, nullptr);
+  ASSERT_NE(thread, nullptr);
+  // This thread handles no message meanwhile: a caller that waited for the
+  // move would never come back.
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  EXPECT_TRUE(call.result);
+  EXPECT_LT(call.elapsed_ms, 100u);
+  EXPECT_FALSE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
+
+  // The window's own thread runs the move once it gets to the request.
+  frame_test::MoveLoopEnder ender;
+  frame_test::PumpMessages();
   EXPECT_GT(ender.ticks_in_size_move(), 0);
-  EXPECT_EQ(frame_state.in_size_move.load(), 0);
   EXPECT_TRUE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
   EXPECT_TRUE(LogOf(app_).Received(WM_EXITSIZEMOVE));
+  EXPECT_EQ(frame_state.in_size_move.load(), 0);
+}
+
+TEST_F(FrameWindowTest, DragHonoursSwappedMouseButtons) {
+  CreateBoth();
+  ShowWindow(app_, SW_SHOWNORMAL);
+  SwappedButtons swapped;
+  {
+    // The physical left button is the secondary one now.
+    frame_test::HeldButton left(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
+    EXPECT_TRUE(frame_window_api()->private_table->drag_app_window());
+    frame_test::PumpMessages();
+    EXPECT_FALSE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
+  }
+  frame_test::HeldButton right(MOUSEEVENTF_RIGHTDOWN, MOUSEEVENTF_RIGHTUP);
+  frame_test::MoveLoopEnder ender;
+  EXPECT_TRUE(frame_window_api()->private_table->drag_app_window());
+  frame_test::PumpMessages();
+  EXPECT_TRUE(LogOf(app_).Received(WM_ENTERSIZEMOVE));
 }
 
 }  // namespace

@@ -379,7 +379,7 @@ TEST_F(FlutterWindowTest, ApplicationExitsWithOneWhenTheViewIsRefused) {
   const std::string error = testing::internal::GetCapturedStderr();
   EXPECT_NE(error.find("Failed to create view controller."), std::string::npos)
       << error;
-  EXPECT_EQ(FindWindowW(kWin32WindowClassName, nullptr), nullptr);
+  EXPECT_EQ(FindWindowW(kAppWindowClassName, nullptr), nullptr);
 }
 
 }  // namespace

@@ -186,6 +186,126 @@ TEST(QuillonPcTest, SecondStartHandsOffToTheRunningInstance) {
   EXPECT_EQ(first.Close(), 0);
 }
 
+// A top-level window of this test process that looks like the running
+// instance's to a search by class or title alone, shown minimised.
+class DecoyWindow {
+ public:
+  DecoyWindow(const wchar_t* class_name, const wchar_t* title) {
+    WNDCLASSW window_class{};
+    window_class.lpfnWndProc = &DefWindowProcW;
+    window_class.hInstance = GetModuleHandleW(nullptr);
+    window_class.lpszClassName = class_name;
+    RegisterClassW(&window_class);  // fails harmlessly the second time
+    handle_ = CreateWindowExW(
+        0, class_name, title, WS_OVERLAPPEDWINDOW | WS_VISIBLE | WS_MINIMIZE, 0,
+        0, 300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  }
+  ~DecoyWindow() { DestroyWindow(handle_); }
+  DecoyWindow(const DecoyWindow&) = delete;
+  DecoyWindow& operator=(const DecoyWindow&) = delete;
+  HWND get() const { return handle_; }
+
+ private:
+  HWND handle_;
+};
+
+void PumpWhileRunning(const ProgramRun& run) {
+  for (int i = 0; i < 1500 && run.Running(); ++i) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      DispatchMessageW(&message);
+    }
+    Sleep(10);
+  }
+}
+
+TEST(QuillonPcTest, SecondStartFindsTheRunningInstanceNotALookAlike) {
+  ProgramRun first(QuillonPc(L"", kIdleScenario));
+  ASSERT_TRUE(first.WaitForLine("echo ready")) << first.Errors();
+  HWND window = first.MainWindow();
+  ASSERT_NE(window, nullptr);
+  ShowWindow(window, SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(window));
+
+  // Made after the instance's window, so they come first in the z-order: a
+  // window of another program of the same engine, and one of another class
+  // with the same title (as a folder window might have).
+  DecoyWindow same_class(L"FLUTTER_RUNNER_WIN32_WINDOW", L"quillon_pc");
+  DecoyWindow same_title(L"QuillonTestFolderWindow", L"quillon_pc");
+  ASSERT_TRUE(IsIconic(same_class.get()));
+  ASSERT_TRUE(IsIconic(same_title.get()));
+
+  ProgramRun second(QuillonPc(L"", kIdleScenario));
+  ASSERT_TRUE(second.started());
+  // The decoys belong to this thread: it must answer should the search
+  // wrongly pick one.
+  PumpWhileRunning(second);
+  EXPECT_EQ(second.Wait(0), 0);
+  for (int i = 0; i < 100 && IsIconic(window); ++i) {
+    Sleep(20);
+  }
+  EXPECT_FALSE(IsIconic(window));
+  EXPECT_TRUE(IsIconic(same_class.get()));
+  EXPECT_TRUE(IsIconic(same_title.get()));
+  EXPECT_EQ(first.Close(), 0);
+}
+
+RECT ClientOnScreen(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  return client;
+}
+
+std::string Describe(const RECT& r) {
+  return std::to_string(r.left) + "," + std::to_string(r.top) + " - " +
+         std::to_string(r.right) + "," + std::to_string(r.bottom);
+}
+
+TEST(QuillonPcTest, MaximisedClientAreaIsTheWorkAreaAndRestoreReturns) {
+  ProgramRun run(QuillonPc(L"", "show\nwait 200\necho ready\n"));
+  ASSERT_TRUE(run.WaitForLine("echo ready")) << run.Errors();
+  HWND window = run.MainWindow();
+  ASSERT_NE(window, nullptr);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof(monitor);
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST),
+                  &monitor);
+  // The session's simulated taskbar: a work area short of the screen.
+  ASSERT_LT(monitor.rcWork.bottom, monitor.rcMonitor.bottom);
+  RECT normal{};
+  GetWindowRect(window, &normal);
+
+  PostMessageW(window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  RECT client{};
+  for (int i = 0; i < 100; ++i) {
+    client = ClientOnScreen(window);
+    if (IsZoomed(window) && !EqualRect(&client, &normal)) break;
+    Sleep(20);
+  }
+  Sleep(100);
+  ASSERT_TRUE(IsZoomed(window));
+  client = ClientOnScreen(window);
+  RECT bounds{};
+  GetWindowRect(window, &bounds);
+  EXPECT_TRUE(EqualRect(&client, &monitor.rcWork))
+      << Describe(client) << " vs work area " << Describe(monitor.rcWork)
+      << ", window " << Describe(bounds);
+  // The view fills it.
+  HWND view = FindWindowExW(window, nullptr, L"FLUTTERVIEW", nullptr);
+  ASSERT_NE(view, nullptr);
+  const RECT view_rect = ClientOnScreen(view);
+  EXPECT_TRUE(EqualRect(&view_rect, &monitor.rcWork)) << Describe(view_rect);
+
+  PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
+  for (int i = 0; i < 100 && IsZoomed(window); ++i) Sleep(20);
+  RECT restored{};
+  GetWindowRect(window, &restored);
+  EXPECT_TRUE(EqualRect(&restored, &normal))
+      << Describe(restored) << " vs " << Describe(normal);
+  EXPECT_EQ(run.Close(), 0);
+}
+
 TEST(QuillonPcTest, DetachedMarkerRunsAFullInstanceBesideTheFirst) {
   ProgramRun first(QuillonPc(L"", kIdleScenario));
   ASSERT_TRUE(first.WaitForLine("echo ready")) << first.Errors();

@@ -119,7 +119,11 @@ TEST_F(ResourcesTest, ManifestAsksForInvokerAndPerMonitorV2OnWindows10) {
   for (const char* part : {
            "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>",
            ">PerMonitorV2</dpiAwareness>",
+           // For Windows 10 builds before dpiAwareness.
+           ">true/pm</dpiAware>",
            "<supportedOS Id=\"{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}\"/>",
+           "name=\"Microsoft.Windows.Common-Controls\" version=\"6.0.0.0\"",
+           "publicKeyToken=\"6595b64144ccf1df\"",
        }) {
     EXPECT_NE(manifest.find(part), std::string::npos) << part;
   }

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, whose types it uses.
+#include <shellapi.h>
 
 #include <cstdint>
 #include <memory>
@@ -19,6 +21,11 @@ constexpr wchar_t kThemeKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
 constexpr wchar_t kThemeValue[] = L"AppsUseLightTheme";
 
+constexpr DWORD kDarkModeAttribute = 20;
+constexpr DWORD kCornerPreferenceAttribute = 33;
+constexpr DWORD kWindows10Build = 19045;
+constexpr DWORD kWindows11Build = 22631;
+
 struct DwmRequest {
   HWND window;
   DWORD attribute;
@@ -26,6 +33,11 @@ struct DwmRequest {
   DWORD size;
 };
 std::vector<DwmRequest> g_dwm_requests;
+// What the recorded setter answers for the corner preference: Windows 10
+// refuses the attribute.
+HRESULT g_corner_answer = E_INVALIDARG;
+std::vector<MARGINS> g_frame_extensions;
+UINT g_auto_hide_edges = 0;
 
 HRESULT WINAPI RecordDwmRequest(HWND window, DWORD attribute, LPCVOID value,
                                 DWORD size) {
@@ -34,13 +46,28 @@ HRESULT WINAPI RecordDwmRequest(HWND window, DWORD attribute, LPCVOID value,
     flag = *static_cast<const BOOL*>(value);
   }
   g_dwm_requests.push_back({window, attribute, flag, size});
+  return attribute == kCornerPreferenceAttribute ? g_corner_answer : S_OK;
+}
+
+HRESULT WINAPI RecordFrameExtension(HWND, const MARGINS* margins) {
+  g_frame_extensions.push_back(*margins);
   return S_OK;
+}
+
+UINT AutoHideEdges(const RECT&) { return g_auto_hide_edges; }
+
+std::vector<DwmRequest> RequestsFor(DWORD attribute) {
+  std::vector<DwmRequest> found;
+  for (const DwmRequest& request : g_dwm_requests) {
+    if (request.attribute == attribute) found.push_back(request);
+  }
+  return found;
 }
 
 bool ClassIsRegistered() {
   WNDCLASSEXW info{};
   info.cbSize = sizeof(info);
-  return GetClassInfoExW(GetModuleHandleW(nullptr), kWin32WindowClassName,
+  return GetClassInfoExW(GetModuleHandleW(nullptr), kAppWindowClassName,
                          &info) != 0;
 }
 
@@ -92,16 +119,31 @@ class ThemeSetting {
   bool had_value_ = false;
 };
 
+// The window most tests use: at (100, 50), 400 x 300 logical pixels.
+bool CreateStandard(Win32Window& window) {
+  return window.Create(L"t", Win32Window::Point(100, 50),
+                       Win32Window::Size(400, 300));
+}
+
 class Win32WindowTest : public ::testing::Test {
  protected:
   void SetUp() override {
     StandinEngineResetControls();
     StandinEngineSetDpiOverride(96);
     g_dwm_requests.clear();
+    g_frame_extensions.clear();
+    g_corner_answer = E_INVALIDARG;
+    g_auto_hide_edges = 0;
     Win32Window::SetDwmAttributeSetterForTesting(&RecordDwmRequest);
+    Win32Window::SetDwmFrameExtenderForTesting(&RecordFrameExtension);
+    Win32Window::SetWindowsBuildForTesting(kWindows10Build);
+    Win32Window::SetAutoHideEdgesQueryForTesting(&AutoHideEdges);
   }
   void TearDown() override {
     Win32Window::SetDwmAttributeSetterForTesting(nullptr);
+    Win32Window::SetDwmFrameExtenderForTesting(nullptr);
+    Win32Window::SetWindowsBuildForTesting(0);
+    Win32Window::SetAutoHideEdgesQueryForTesting(nullptr);
     StandinEngineResetControls();
     // Nothing of one test may leak into the next through the thread's queue.
     MSG message;
@@ -142,7 +184,7 @@ TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
     GetWindowTextW(handle, text, 64);
     EXPECT_STREQ(text, L"quillon_pc");
     GetClassNameW(handle, text, 64);
-    EXPECT_STREQ(text, kWin32WindowClassName);
+    EXPECT_STREQ(text, kAppWindowClassName);
 
     const RECT bounds = WindowBounds(handle);
     EXPECT_EQ(bounds.left, c.expected.left);
@@ -182,20 +224,40 @@ TEST_F(Win32WindowTest, WholeWindowIsClientArea) {
   EXPECT_EQ(client.bottom - client.top, 300);
 }
 
-TEST_F(Win32WindowTest, HitTestFindsEightPixelBordersAndCorners) {
+// The sizing band the system gives a window at |dpi|.
+SIZE SystemSizingBand(UINT dpi) {
+  const int padding = GetSystemMetricsForDpi(SM_CXPADDEDBORDER, dpi);
+  return SIZE{GetSystemMetricsForDpi(SM_CXSIZEFRAME, dpi) + padding,
+              GetSystemMetricsForDpi(SM_CYSIZEFRAME, dpi) + padding};
+}
+
+TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
+  // The band follows the window's DPI, not a fixed number of pixels (Windows
+  // gives 8 at 96 DPI and 16 at 192, Wine 4 and 5).
+  ASSERT_GT(SystemSizingBand(192).cx, SystemSizingBand(96).cx);
   // A window left of and above the primary monitor's origin has negative
   // screen coordinates, which the hit test must read as signed.
-  const Win32Window::Point origins[] = {Win32Window::Point(100, 50),
-                                        Win32Window::Point(-300, -200)};
-  for (const Win32Window::Point& origin : origins) {
-    SCOPED_TRACE(origin.x);
+  struct Case {
+    Win32Window::Point origin;
+    UINT dpi;
+  };
+  const Case cases[] = {{Win32Window::Point(100, 50), 96},
+                        {Win32Window::Point(-300, -200), 96},
+                        {Win32Window::Point(40, 30), 192}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.origin.x << " at " << c.dpi);
+    StandinEngineSetDpiOverride(c.dpi);
+    const SIZE band = SystemSizingBand(c.dpi);
+    ASSERT_GE(band.cx, 4);
+    ASSERT_GE(band.cy, 4);
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", origin, Win32Window::Size(400, 300)));
+    ASSERT_TRUE(window.Create(L"t", c.origin, Win32Window::Size(400, 300)));
     HWND handle = window.GetHandle();
     const RECT r = WindowBounds(handle);
-    ASSERT_EQ(r.left, origin.x);
     const int mid_x = (r.left + r.right) / 2;
     const int mid_y = (r.top + r.bottom) / 2;
+    const int bx = band.cx;
+    const int by = band.cy;
     struct Probe {
       int x;
       int y;
@@ -207,19 +269,19 @@ TEST_F(Win32WindowTest, HitTestFindsEightPixelBordersAndCorners) {
         {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
         {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
         {r.left, mid_y, HTLEFT},
-        {r.left + 7, mid_y, HTLEFT},
-        {r.left + 8, mid_y, HTCLIENT},
+        {r.left + bx - 1, mid_y, HTLEFT},
+        {r.left + bx, mid_y, HTCLIENT},
         {r.right, mid_y, HTRIGHT},
-        {r.right - 7, mid_y, HTRIGHT},
-        {r.right - 8, mid_y, HTCLIENT},
+        {r.right - bx + 1, mid_y, HTRIGHT},
+        {r.right - bx, mid_y, HTCLIENT},
         {mid_x, r.top, HTTOP},
-        {mid_x, r.top + 7, HTTOP},
-        {mid_x, r.top + 8, HTCLIENT},
+        {mid_x, r.top + by - 1, HTTOP},
+        {mid_x, r.top + by, HTCLIENT},
         {mid_x, r.bottom, HTBOTTOM},
-        {mid_x, r.bottom - 7, HTBOTTOM},
-        {mid_x, r.bottom - 8, HTCLIENT},
-        {r.left + 7, r.top + 8, HTLEFT},
-        {r.left + 8, r.top + 7, HTTOP},
+        {mid_x, r.bottom - by + 1, HTBOTTOM},
+        {mid_x, r.bottom - by, HTCLIENT},
+        {r.left + bx - 1, r.top + by, HTLEFT},
+        {r.left + bx, r.top + by - 1, HTTOP},
         {mid_x, mid_y, HTCLIENT},
         // Outside the window: never a border.
         {r.left - 1, r.top + 3, HTCLIENT},
@@ -235,8 +297,7 @@ TEST_F(Win32WindowTest, HitTestFindsEightPixelBordersAndCorners) {
 
 TEST_F(Win32WindowTest, MaximisedWindowLeavesHitTestToTheSystem) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   ShowWindow(handle, SW_MAXIMIZE);
   ASSERT_TRUE(IsZoomed(handle));
@@ -247,18 +308,33 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesHitTestToTheSystem) {
   EXPECT_NE(ours, HTTOPLEFT);
 }
 
-TEST_F(Win32WindowTest, WindowRegionHasRoundedCornersInEverySizeState) {
+// The window's region, or an empty box when it has none.
+RECT RegionBox(HWND window, bool* has_region, HRGN* region_out = nullptr) {
+  HRGN region = CreateRectRgn(0, 0, 0, 0);
+  RECT box{};
+  *has_region = GetWindowRgn(window, region) != ERROR;
+  if (*has_region) GetRgnBox(region, &box);
+  if (region_out != nullptr) {
+    *region_out = region;
+  } else {
+    DeleteObject(region);
+  }
+  return box;
+}
+
+TEST_F(Win32WindowTest, RegionRoundsTheCornersWhereDwmDoesNot) {
+  // Windows 10: DWM refuses the corner preference, the region rounds them.
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
-  auto expect_region_for_window_size = [&](const char* when) {
+  EXPECT_TRUE(g_frame_extensions.empty());
+  auto expect_rounded_region = [&](const char* when) {
     SCOPED_TRACE(when);
     const RECT bounds = WindowBounds(handle);
-    HRGN region = CreateRectRgn(0, 0, 0, 0);
-    ASSERT_NE(GetWindowRgn(handle, region), ERROR);
-    RECT box{};
-    GetRgnBox(region, &box);
+    bool has_region = false;
+    HRGN region = nullptr;
+    const RECT box = RegionBox(handle, &has_region, &region);
+    ASSERT_TRUE(has_region);
     EXPECT_EQ(box.left, 0);
     EXPECT_EQ(box.top, 0);
     // A round-rectangle region leaves out its right and bottom edge, so the
@@ -267,21 +343,159 @@ TEST_F(Win32WindowTest, WindowRegionHasRoundedCornersInEverySizeState) {
     EXPECT_EQ(box.bottom, bounds.bottom - bounds.top);
     // Rounded: the very corner is cut off, a point a little inside is not.
     EXPECT_FALSE(PtInRegion(region, 0, 0));
-    EXPECT_TRUE(PtInRegion(region, 8, 8));
+    EXPECT_TRUE(PtInRegion(region, 3, 3));
     EXPECT_TRUE(PtInRegion(region, 0, (bounds.bottom - bounds.top) / 2));
     DeleteObject(region);
   };
+  expect_rounded_region("created");
   SetWindowPos(handle, nullptr, 0, 0, 500, 350,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  expect_region_for_window_size("after resize");
+  expect_rounded_region("after resize");
+
+  // Maximised, the edges meet the monitor's: square, no region at all.
   ShowWindow(handle, SW_MAXIMIZE);
-  expect_region_for_window_size("maximised");
+  ASSERT_TRUE(IsZoomed(handle));
+  bool has_region = true;
+  RegionBox(handle, &has_region);
+  EXPECT_FALSE(has_region);
+  ShowWindow(handle, SW_RESTORE);
+  expect_rounded_region("restored");
+}
+
+TEST_F(Win32WindowTest, RegionCornersGrowWithTheDpi) {
+  // 16 px at 96 DPI are 24 px at 144 DPI: (3, 3) lies outside the corner.
+  StandinEngineSetDpiOverride(144);
+  Win32Window window;
+  ASSERT_TRUE(CreateStandard(window));
+  bool has_region = false;
+  HRGN region = nullptr;
+  RegionBox(window.GetHandle(), &has_region, &region);
+  ASSERT_TRUE(has_region);
+  EXPECT_FALSE(PtInRegion(region, 3, 3));
+  EXPECT_TRUE(PtInRegion(region, 4, 4));
+  DeleteObject(region);
+}
+
+TEST_F(Win32WindowTest, DwmRoundsTheCornersOnWindows11) {
+  Win32Window::SetWindowsBuildForTesting(kWindows11Build);
+  g_corner_answer = S_OK;
+  Win32Window window;
+  ASSERT_TRUE(CreateStandard(window));
+  HWND handle = window.GetHandle();
+  const std::vector<DwmRequest> corners =
+      RequestsFor(kCornerPreferenceAttribute);
+  ASSERT_EQ(corners.size(), 1u);
+  EXPECT_EQ(corners[0].window, handle);
+  EXPECT_EQ(corners[0].value, 2);  // DWMWCP_ROUND
+  EXPECT_EQ(corners[0].size, 4u);
+  // One pixel of frame brings DWM's shadow and border.
+  ASSERT_EQ(g_frame_extensions.size(), 1u);
+  EXPECT_EQ(g_frame_extensions[0].cxLeftWidth, 0);
+  EXPECT_EQ(g_frame_extensions[0].cxRightWidth, 0);
+  EXPECT_EQ(g_frame_extensions[0].cyTopHeight, 1);
+  EXPECT_EQ(g_frame_extensions[0].cyBottomHeight, 0);
+
+  // No region ever, whatever the size.
+  bool has_region = true;
+  RegionBox(handle, &has_region);
+  EXPECT_FALSE(has_region);
+  SetWindowPos(handle, nullptr, 0, 0, 500, 350,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  RECT suggested = {40, 60, 640, 510};
+  SendMessageW(handle, WM_DPICHANGED, MAKEWPARAM(144, 144),
+               reinterpret_cast<LPARAM>(&suggested));
+  RegionBox(handle, &has_region);
+  EXPECT_FALSE(has_region);
+}
+
+TEST_F(Win32WindowTest, RegionStaysWhereTheCornerRequestFailsOrWindowsIsOld) {
+  struct Case {
+    DWORD build;
+    HRESULT answer;
+  };
+  // A system that reports success for an attribute it lacks must not lose
+  // its corners: the build decides as well.
+  for (const Case& c :
+       {Case{kWindows11Build, E_INVALIDARG}, Case{kWindows10Build, S_OK}}) {
+    SCOPED_TRACE(c.build);
+    Win32Window::SetWindowsBuildForTesting(c.build);
+    g_corner_answer = c.answer;
+    g_frame_extensions.clear();
+    Win32Window window;
+    ASSERT_TRUE(CreateStandard(window));
+    bool has_region = false;
+    RegionBox(window.GetHandle(), &has_region);
+    EXPECT_TRUE(has_region);
+    EXPECT_TRUE(g_frame_extensions.empty());
+  }
+}
+
+RECT WorkAreaOf(HWND window) {
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
+  return info.rcWork;
+}
+
+RECT ClientOnScreen(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  return client;
+}
+
+TEST_F(Win32WindowTest, MaximisedClientAreaIsTheWorkArea) {
+  Win32Window window;
+  ASSERT_TRUE(CreateStandard(window));
+  HWND handle = window.GetHandle();
+  ShowWindow(handle, SW_SHOWNORMAL);
+  const RECT normal = WindowBounds(handle);
+
+  ShowWindow(handle, SW_MAXIMIZE);
+  ASSERT_TRUE(IsZoomed(handle));
+  const RECT work = WorkAreaOf(handle);
+  const RECT client = ClientOnScreen(handle);
+  EXPECT_TRUE(EqualRect(&client, &work))
+      << client.left << "," << client.top << "," << client.right << ","
+      << client.bottom << " vs " << work.left << "," << work.top << ","
+      << work.right << "," << work.bottom;
+  // No sizing band while maximised.
+  EXPECT_NE(SendMessageW(handle, WM_NCHITTEST, 0,
+                         ScreenPoint(work.left + 2, work.top + 200)),
+            HTLEFT);
+
+  ShowWindow(handle, SW_RESTORE);
+  const RECT restored = WindowBounds(handle);
+  EXPECT_TRUE(EqualRect(&restored, &normal));
+}
+
+TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
+  const struct {
+    UINT edge;
+    RECT inset;  // how far each side of the client lies inside the work area
+  } cases[] = {{ABE_BOTTOM, {0, 0, 0, 2}},
+               {ABE_LEFT, {2, 0, 0, 0}},
+               {ABE_TOP, {0, 2, 0, 0}},
+               {ABE_RIGHT, {0, 0, 2, 0}}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.edge);
+    g_auto_hide_edges = 1u << c.edge;
+    Win32Window window;
+    ASSERT_TRUE(CreateStandard(window));
+    HWND handle = window.GetHandle();
+    ShowWindow(handle, SW_MAXIMIZE);
+    const RECT work = WorkAreaOf(handle);
+    const RECT client = ClientOnScreen(handle);
+    EXPECT_EQ(client.left - work.left, c.inset.left);
+    EXPECT_EQ(client.top - work.top, c.inset.top);
+    EXPECT_EQ(work.right - client.right, c.inset.right);
+    EXPECT_EQ(work.bottom - client.bottom, c.inset.bottom);
+  }
 }
 
 TEST_F(Win32WindowTest, DpiChangeMovesToSuggestedRectangle) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   RECT suggested = {40, 60, 640, 510};
   EXPECT_EQ(SendMessageW(handle, WM_DPICHANGED, MAKEWPARAM(144, 144),
@@ -316,8 +530,7 @@ class ChildWindow {
 
 TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   HWND handle = window.GetHandle();
   ShowWindow(handle, SW_SHOW);
   SetForegroundWindow(handle);
@@ -359,8 +572,7 @@ TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
 
 TEST_F(Win32WindowTest, MouseActivateAnswersActivateWithoutContent) {
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   EXPECT_EQ(SendMessageW(window.GetHandle(), WM_MOUSEACTIVATE,
                          reinterpret_cast<WPARAM>(window.GetHandle()),
                          MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
@@ -371,8 +583,8 @@ TEST_F(Win32WindowTest, WindowOfTheClassWithoutObjectGetsDefaultProcessing) {
   Win32Window owner;
   ASSERT_TRUE(owner.Create(L"t", Win32Window::Point(10, 10),
                            Win32Window::Size(100, 100)));
-  HWND stray = CreateWindowExW(0, kWin32WindowClassName, L"stray", WS_POPUP, 0,
-                               0, 100, 100, nullptr, nullptr,
+  HWND stray = CreateWindowExW(0, kAppWindowClassName, L"stray", WS_POPUP, 0, 0,
+                               100, 100, nullptr, nullptr,
                                GetModuleHandleW(nullptr), nullptr);
   ASSERT_NE(stray, nullptr);
   EXPECT_EQ(SendMessageW(stray, WM_NCHITTEST, 0, ScreenPoint(2, 2)),
@@ -396,15 +608,13 @@ TEST_F(Win32WindowTest, DestroyingTheWindowQuitsOnlyWhenAsked) {
   WPARAM code = 99;
   {
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                              Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     DestroyWindow(window.GetHandle());
     EXPECT_EQ(window.GetHandle(), nullptr);
     EXPECT_FALSE(TakeQuitMessage(&code));
   }
   Win32Window window;
-  ASSERT_TRUE(window.Create(L"t", Win32Window::Point(100, 50),
-                            Win32Window::Size(400, 300)));
+  ASSERT_TRUE(CreateStandard(window));
   window.SetQuitOnClose(true);
   HWND handle = window.GetHandle();
   DestroyWindow(handle);
@@ -500,19 +710,20 @@ TEST_F(Win32WindowTest, ThemeFollowsAppsUseLightTheme) {
   ASSERT_TRUE(window.Create(L"t", Win32Window::Point(10, 10),
                             Win32Window::Size(100, 100)));
   HWND handle = window.GetHandle();
-  ASSERT_EQ(g_dwm_requests.size(), 1u);
-  EXPECT_EQ(g_dwm_requests[0].window, handle);
-  EXPECT_EQ(g_dwm_requests[0].attribute, 20u);
-  EXPECT_EQ(g_dwm_requests[0].value, TRUE);
-  EXPECT_EQ(g_dwm_requests[0].size, 4u);
+  std::vector<DwmRequest> dark = RequestsFor(kDarkModeAttribute);
+  ASSERT_EQ(dark.size(), 1u);
+  EXPECT_EQ(dark[0].window, handle);
+  EXPECT_EQ(dark[0].value, TRUE);
+  EXPECT_EQ(dark[0].size, 4u);
 
   // Only a colorisation change reads the setting again.
   ThemeSetting::Set(1);
   SendMessageW(handle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(100, 100));
-  EXPECT_EQ(g_dwm_requests.size(), 1u);
+  EXPECT_EQ(RequestsFor(kDarkModeAttribute).size(), 1u);
   EXPECT_EQ(SendMessageW(handle, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
-  ASSERT_EQ(g_dwm_requests.size(), 2u);
-  EXPECT_EQ(g_dwm_requests[1].value, FALSE);
+  dark = RequestsFor(kDarkModeAttribute);
+  ASSERT_EQ(dark.size(), 2u);
+  EXPECT_EQ(dark[1].value, FALSE);
 }
 
 TEST_F(Win32WindowTest, ThemeLeftAloneWithoutAReadableSetting) {
@@ -527,7 +738,7 @@ TEST_F(Win32WindowTest, ThemeLeftAloneWithoutAReadableSetting) {
   Win32Window window;
   ASSERT_TRUE(window.Create(L"t", Win32Window::Point(10, 10),
                             Win32Window::Size(100, 100)));
-  EXPECT_TRUE(g_dwm_requests.empty());
+  EXPECT_TRUE(RequestsFor(kDarkModeAttribute).empty());
 }
 
 }  // namespace
