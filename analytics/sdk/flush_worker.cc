@@ -6,7 +6,7 @@
 
 namespace analytics {
 
-FlushWorker::FlushWorker(Round round, std::function<void()> compact,
+FlushWorker::FlushWorker(Round round, Compaction compact,
                          std::chrono::milliseconds budget)
     : round_(std::move(round)), compact_(std::move(compact)), budget_(budget) {}
 
@@ -83,7 +83,7 @@ void FlushWorker::Run() {
     bool flushed = false;
     try {
       if (compact) {
-        compact_();
+        compact_(&abort_);
         continue;
       }
       control.deadline = std::chrono::steady_clock::now() + budget_;

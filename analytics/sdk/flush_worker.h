@@ -25,9 +25,12 @@ class FlushWorker {
   using Done = std::function<void(bool flushed)>;
   using Round = std::function<bool(const FlushControl&)>;
 
+  // Runs one compaction; stops early when the flag turns true.
+  using Compaction = std::function<void(const std::atomic<bool>* abort)>;
+
   // |round| runs one flush round, |compact| one compaction. A round may take
   // at most |budget|.
-  FlushWorker(Round round, std::function<void()> compact,
+  FlushWorker(Round round, Compaction compact,
               std::chrono::milliseconds budget);
   ~FlushWorker();
   FlushWorker(const FlushWorker&) = delete;
@@ -50,7 +53,7 @@ class FlushWorker {
   bool Wait(long ms);
 
   const Round round_;
-  const std::function<void()> compact_;
+  const Compaction compact_;
   const std::chrono::milliseconds budget_;
   std::mutex mutex_;
   std::condition_variable wake_;

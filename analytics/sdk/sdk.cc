@@ -28,7 +28,10 @@ Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
           [this](const FlushControl& control) {
             return staging_store_.FlushRound(kFlushBatchLimit, control);
           },
-          [this] { staging_store_.Compact(); }, kFlushBudget) {
+          [this](const std::atomic<bool>* abort) {
+            staging_store_.Compact(abort);
+          },
+          kFlushBudget) {
   super_properties_.SetString("$lib", "cpp");
   super_properties_.SetString("$lib_version", "1.1.1");
   staging_store_.SetCompactionRequest([this] { worker_.RequestCompaction(); });

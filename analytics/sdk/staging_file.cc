@@ -28,7 +28,10 @@ File Open(const std::string& path, const char* mode) {
 // line is read through and reported as overlong, without its text.
 class LineReader {
  public:
-  LineReader(std::FILE* file, size_t max) : file_(file), max_(max) {}
+  // Reading stops, as at the end of the file, once *|abort| is true.
+  LineReader(std::FILE* file, size_t max,
+             const std::atomic<bool>* abort = nullptr)
+      : file_(file), max_(max), abort_(abort) {}
 
   // False at the end of the file.
   bool Next(std::string* line, bool* overlong) {
@@ -37,6 +40,7 @@ class LineReader {
     bool any = false;
     for (;;) {
       if (at_ == size_) {
+        if (abort_ != nullptr && *abort_) return false;
         size_ = std::fread(buffer_, 1, sizeof(buffer_), file_);
         at_ = 0;
         if (size_ == 0) return any;
@@ -71,6 +75,7 @@ class LineReader {
  private:
   std::FILE* file_;
   size_t max_;
+  const std::atomic<bool>* abort_;
   char buffer_[64 * 1024];
   size_t at_ = 0;
   size_t size_ = 0;
@@ -125,7 +130,7 @@ int64_t StagingFile::Append(const std::string& record) {
   return size;
 }
 
-StagingScan StagingFile::Scan(bool compact) {
+StagingScan StagingFile::Scan(bool compact, const std::atomic<bool>* abort) {
   StagingScan scan;
   platform::InterProcessLockGuard guard(lock_, kLockTimeoutMs);
   if (!guard.held()) {
@@ -136,7 +141,8 @@ StagingScan StagingFile::Scan(bool compact) {
   if (!file) return scan;
   std::deque<std::string> kept;
   uint64_t kept_bytes = 0;
-  LineReader reader(file.get(), limits_.max_record_bytes);
+  // A huge file must not hold up a closing window.
+  LineReader reader(file.get(), limits_.max_record_bytes, abort);
   std::string line;
   bool overlong = false;
   while (reader.Next(&line, &overlong)) {
@@ -157,6 +163,7 @@ StagingScan StagingFile::Scan(bool compact) {
       ++scan.over_capacity;
     }
   }
+  if (abort != nullptr && *abort) return StagingScan();
   scan.file_bytes = static_cast<uint64_t>(std::ftell(file.get()));
   file.reset();
   scan.records.assign(std::make_move_iterator(kept.begin()),

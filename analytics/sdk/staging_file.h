@@ -1,6 +1,7 @@
 #ifndef ANALYTICS_SDK_STAGING_FILE_H_
 #define ANALYTICS_SDK_STAGING_FILE_H_
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -52,8 +53,9 @@ class StagingFile {
   int64_t Append(const std::string& record);
 
   // Reads the queue. With |compact|, rewrites the file to hold exactly the
-  // queue when anything was dropped or skipped.
-  StagingScan Scan(bool compact);
+  // queue when anything was dropped or skipped. When *|abort| turns true the
+  // read stops early and nothing is rewritten (the scan is then partial).
+  StagingScan Scan(bool compact, const std::atomic<bool>* abort = nullptr);
 
   // Removes |records| from the front of the queue after they were uploaded
   // or refused: the first lines of the file that equal them, in order, go

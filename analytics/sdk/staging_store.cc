@@ -116,16 +116,20 @@ void StagingStore::AddRecord(const std::string& record) {
   }
 }
 
-std::vector<std::string> StagingStore::ScanAndCompact() {
+std::vector<std::string> StagingStore::ScanAndCompact(
+    const std::atomic<bool>* abort) {
   const size_t appended = appended_;
-  StagingScan scan = file_.Scan(true);
+  StagingScan scan = file_.Scan(true, abort);
+  if (abort != nullptr && *abort) return {};
   ReportDrops(scan, file_.limits());
   counted_ = scan.records.size();
   appended_ -= appended;
   return std::move(scan.records);
 }
 
-void StagingStore::Compact() { ScanAndCompact(); }
+void StagingStore::Compact(const std::atomic<bool>* abort) {
+  ScanAndCompact(abort);
+}
 
 size_t StagingStore::QueueLength() { return file_.Scan(false).records.size(); }
 
@@ -149,7 +153,8 @@ bool StagingStore::FlushRound(size_t batch_limit, const FlushControl& control) {
   } release{send_lock_};
 
   for (;;) {
-    std::vector<std::string> queue = ScanAndCompact();
+    std::vector<std::string> queue = ScanAndCompact(control.abort);
+    if (Stopped(control)) return false;
     if (queue.empty()) return true;
     if (batch_limit == 0) return false;
     if (queue.size() > batch_limit) queue.resize(batch_limit);

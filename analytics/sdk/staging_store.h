@@ -61,7 +61,8 @@ class StagingStore {
   void AddRecord(const std::string& record);
 
   // Drops from the file what lies beyond the limits (logged on std::cerr).
-  void Compact();
+  // Stops early, changing nothing, when *|abort| turns true.
+  void Compact(const std::atomic<bool>* abort = nullptr);
 
   // Who drops the oldest records once appends have taken the file past its
   // limits: by default AddRecord itself; the SDK hands it to its worker.
@@ -89,8 +90,9 @@ class StagingStore {
     std::string body;
   };
 
-  // Reads the queue, compacting the file and reporting drops.
-  std::vector<std::string> ScanAndCompact();
+  // Reads the queue, compacting the file and reporting drops; empty when
+  // stopped by |abort|.
+  std::vector<std::string> ScanAndCompact(const std::atomic<bool>* abort);
   // Sends one batch, retrying what is worth retrying until the deadline.
   UploadResult SendWithRetries(const std::vector<std::string>& batch,
                                const FlushControl& control);

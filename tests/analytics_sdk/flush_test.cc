@@ -3,6 +3,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
@@ -277,6 +279,27 @@ TEST_F(FlushTest, AFlushDuringARoundIsAnsweredByALaterRound) {
   EXPECT_TRUE(first.get_future().get());
   EXPECT_TRUE(second.get_future().get());
   EXPECT_EQ(seen_by_second, (std::vector<long long>{1, 2}));
+}
+
+// A 1 GiB staging file (sparse) left by an earlier run is trimmed by the
+// worker, which a closing window still stops at once.
+TEST_F(FlushTest, StoppingCutsTheTrimOfAHugeFileShort) {
+  {
+    std::FILE* file = std::fopen(staging_file_.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    std::fputc('{', file);
+    ASSERT_EQ(std::fseek(file, (1L << 30) - 2, SEEK_SET), 0);
+    std::fputs("}\n", file);
+    std::fclose(file);
+  }
+  const Clock::time_point init = Clock::now();
+  ASSERT_TRUE(InitWithCapacity(1000));
+  EXPECT_LT(SecondsSince(init), 0.1) << "the caller never reads the file";
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Clock::time_point start = Clock::now();
+  Sdk::StopBackgroundWork();
+  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_EQ(std::filesystem::file_size(staging_file_), 1u << 30);
 }
 
 TEST_F(FlushTest, StoppingCutsAnUploadOffAndKeepsItsBatch) {
