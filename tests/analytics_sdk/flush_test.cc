@@ -35,14 +35,6 @@ size_t RecordsIn(const std::string& batch) {
   return count;
 }
 
-std::vector<long long> Sequence(const std::vector<std::string>& records) {
-  std::vector<long long> numbers;
-  for (const std::string& record : records) {
-    numbers.push_back(IntField(record, "seq"));
-  }
-  return numbers;
-}
-
 class FlushTest : public SdkTest {
  protected:
   void SetUp() override {
@@ -284,14 +276,7 @@ TEST_F(FlushTest, AFlushDuringARoundIsAnsweredByALaterRound) {
 // A 1 GiB staging file (sparse) left by an earlier run is trimmed by the
 // worker, which a closing window still stops at once.
 TEST_F(FlushTest, StoppingCutsTheTrimOfAHugeFileShort) {
-  {
-    std::FILE* file = std::fopen(staging_file_.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputc('{', file);
-    ASSERT_EQ(std::fseek(file, (1L << 30) - 2, SEEK_SET), 0);
-    std::fputs("}\n", file);
-    std::fclose(file);
-  }
+  ASSERT_TRUE(WriteGibibyteLine(staging_file_));
   const Clock::time_point init = Clock::now();
   ASSERT_TRUE(InitWithCapacity(1000));
   EXPECT_LT(SecondsSince(init), 0.1) << "the caller never reads the file";

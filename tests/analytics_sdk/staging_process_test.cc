@@ -152,14 +152,6 @@ TEST(StagingChild, DISABLED_TrackAndFinish) {
   Sdk::StopBackgroundWork();
 }
 
-std::vector<long long> Sequence(const std::vector<std::string>& records) {
-  std::vector<long long> numbers;
-  for (const std::string& record : records) {
-    numbers.push_back(IntField(record, "seq"));
-  }
-  return numbers;
-}
-
 std::vector<long long> Range(int first, int count) {
   std::vector<long long> numbers;
   for (int seq = first; seq < first + count; ++seq) numbers.push_back(seq);

@@ -154,14 +154,7 @@ TEST_F(StagingStoreTest, TheQueueIsBoundedInBytesAndRecordLength) {
 // A staging file of one 1 GiB line (sparse, so it costs no disk) is read
 // through in bounded memory and dropped, and the record after it kept.
 TEST_F(StagingStoreTest, AGibibyteLineIsDroppedWithoutHoldingIt) {
-  {
-    std::FILE* file = std::fopen(file_.c_str(), "wb");
-    ASSERT_NE(file, nullptr);
-    std::fputc('{', file);
-    ASSERT_EQ(std::fseek(file, (1L << 30) - 2, SEEK_SET), 0);
-    std::fputs("}\n", file);
-    std::fclose(file);
-  }
+  ASSERT_TRUE(WriteGibibyteLine(file_));
   StagingStore store(kUnreachableUrl, file_, 1000);
   StreamCapture capture;
   store.AddRecord(Record(1));
