@@ -91,6 +91,25 @@ void LogProperty(const std::string& key, const EncodableValue& value) {
   std::cout << std::endl;
 }
 
+// Sends the result of a flush; runs as a task of the UI thread's message
+// loop, so nothing may leave it.
+void AnswerFlush(MethodResult& result, bool flushed, bool log) {
+  try {
+    if (log) {
+      std::cout << (flushed ? "分析数据上报成功" : "分析数据上报失败")
+                << std::endl;
+    }
+    result.Success(EncodableValue(flushed));
+  } catch (const std::exception& error) {
+    try {
+      result.Error("FLUSH_ERROR", error.what());
+    } catch (...) {
+    }
+  } catch (...) {
+    std::cerr << "analytics_plugin: unexpected exception in flush" << std::endl;
+  }
+}
+
 }  // namespace
 
 void AnalyticsPlugin::RegisterWithRegistrar(
@@ -113,7 +132,10 @@ void AnalyticsPlugin::RegisterWithRegistrar(
 
 AnalyticsPlugin::AnalyticsPlugin() = default;
 
-AnalyticsPlugin::~AnalyticsPlugin() = default;
+AnalyticsPlugin::~AnalyticsPlugin() {
+  // The window is closing: the process must be able to end at once.
+  Sdk::StopBackgroundWork();
+}
 
 void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
                                        std::unique_ptr<MethodResult> result) {
@@ -133,7 +155,7 @@ void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
     } else if (method == "logout") {
       HandleLogout(*result);
     } else if (method == "flush") {
-      HandleFlush(*result);
+      HandleFlush(std::move(result));
     } else {
       result->NotImplemented();
     }
@@ -338,20 +360,21 @@ void AnalyticsPlugin::HandleLogout(MethodResult& result) {
   }
 }
 
-void AnalyticsPlugin::HandleFlush(MethodResult& result) {
-  if (!CheckInitialized(result)) return;
+void AnalyticsPlugin::HandleFlush(std::unique_ptr<MethodResult> result) {
+  if (!CheckInitialized(*result)) return;
+  // Shared: the worker's callback and the UI task are copyable functions.
+  std::shared_ptr<MethodResult> reply(std::move(result));
   try {
-    bool flushed = false;
-    try {
-      flushed = Sdk::Flush();
-      Log(flushed ? "分析数据上报成功" : "分析数据上报失败");
-    } catch (const std::exception& error) {
-      flushed = false;
-      Log(std::string("分析数据上报异常: ") + error.what());
-    }
-    result.Success(EncodableValue(flushed));
+    const bool log = enable_log_;
+    const platform::UiTaskQueue::Poster poster = ui_tasks_.poster();
+    // Runs on the worker; the answer goes to the UI thread, or nowhere when
+    // the plugin (and with it the engine) is gone by then.
+    Sdk::FlushAsync([poster, reply, log](bool flushed) {
+      poster.Post([reply, log, flushed] { AnswerFlush(*reply, flushed, log); });
+    });
   } catch (const std::exception& error) {
-    result.Error("FLUSH_ERROR", error.what());
+    Log(std::string("分析数据上报异常: ") + error.what());
+    reply->Success(EncodableValue(false));
   }
 }
 

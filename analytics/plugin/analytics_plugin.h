@@ -12,6 +12,7 @@
 #include "embedding/method_call.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin_registrar.h"
+#include "platform/ui_task_queue.h"
 
 namespace analytics {
 
@@ -22,7 +23,10 @@ class AnalyticsPlugin : public flutter::Plugin {
   // owns it from then on. Does nothing for a null registrar.
   static void RegisterWithRegistrar(FlutterDesktopPluginRegistrarRef registrar);
 
+  // Create on the UI thread: "flush" answers arrive there.
   AnalyticsPlugin();
+  // Stops the SDK's upload worker (a batch on its way stays staged); a
+  // "flush" still running then gets no answer.
   ~AnalyticsPlugin() override;
 
   AnalyticsPlugin(const AnalyticsPlugin&) = delete;
@@ -46,7 +50,9 @@ class AnalyticsPlugin : public flutter::Plugin {
   void HandleLogin(const flutter::EncodableValue* arguments,
                    flutter::MethodResult& result);
   void HandleLogout(flutter::MethodResult& result);
-  void HandleFlush(flutter::MethodResult& result);
+  // Hands the flush to the SDK's worker and returns at once; the answer is
+  // sent later on this plugin's thread.
+  void HandleFlush(std::unique_ptr<flutter::MethodResult> result);
 
   // False (after answering "NOT_INITIALIZED") before a successful
   // "initialize".
@@ -60,6 +66,8 @@ class AnalyticsPlugin : public flutter::Plugin {
   std::string server_url_;
   bool enable_log_ = false;
   bool activate_ = false;
+  // Carries "flush" answers from the SDK's worker to the UI thread.
+  platform::UiTaskQueue ui_tasks_;
 };
 
 }  // namespace analytics

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "analytics/sdk/random_source.h"
 #include "analytics/sdk/sdk.h"
 #include "platform/clock.h"
 
@@ -66,8 +67,8 @@ int64_t NowMillis() {
 int32_t MakeTrackId() {
   // The last two digits of 100..198, the last three of 1000..1998 and the
   // last four of the clock, read as one nine-digit number.
-  const int32_t first = (std::rand() % 99 + 100) % 100;
-  const int32_t second = (std::rand() % 999 + 1000) % 1000;
+  const int32_t first = static_cast<int32_t>(RandomBelow(99));
+  const int32_t second = static_cast<int32_t>(RandomBelow(999));
   int64_t clock_digits = NowMillis() % 10000;
   if (clock_digits < 0) clock_digits = -clock_digits;
   return first * 10000000 + second * 10000 + static_cast<int32_t>(clock_digits);

@@ -24,7 +24,8 @@ bool IsValidName(const std::string& name);
 bool ValidatePropertyKeys(const PropertiesNode& properties);
 
 // A pseudo-random record id of at most nine digits: two digits and three
-// digits drawn from rand(), then the last four digits of the millisecond
+// digits drawn from the process's entropy-seeded generator
+// (RandomBelow), then the last four digits of the millisecond
 // clock.
 int32_t MakeTrackId();
 

@@ -1,11 +1,12 @@
 #include "analytics/sdk/sdk.h"
 
-#include <cstdlib>
 #include <exception>
+#include <future>
 #include <iostream>
+#include <memory>
+#include <utility>
 
 #include "analytics/sdk/event_assembly.h"
-#include "platform/clock.h"
 
 namespace analytics {
 
@@ -22,9 +23,18 @@ Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
          int32_t max_staging_records)
     : distinct_id_(distinct_id),
       is_login_id_(is_login_id),
-      staging_store_(server_url, staging_file_path, max_staging_records) {
+      staging_store_(server_url, staging_file_path, max_staging_records),
+      worker_(
+          [this](const FlushControl& control) {
+            return staging_store_.FlushRound(kFlushBatchLimit, control);
+          },
+          [this](const std::atomic<bool>* abort) {
+            staging_store_.Compact(abort);
+          },
+          kFlushBudget) {
   super_properties_.SetString("$lib", "cpp");
   super_properties_.SetString("$lib_version", "1.1.1");
+  staging_store_.SetCompactionRequest([this] { worker_.RequestCompaction(); });
 }
 
 bool Sdk::Init(const std::string& staging_file_path,
@@ -42,7 +52,14 @@ bool Sdk::Init(const std::string& staging_file_path,
   // The store's locks are ready once it is constructed.
   instance_ = new Sdk(staging_file_path, server_url, distinct_id, is_login_id,
                       max_staging_records);
-  std::srand(static_cast<unsigned>(platform::CurrentTimeSeconds()));
+  // A file left by an earlier run may be past the limits (or huge): the
+  // worker trims it, away from the caller's thread.
+  try {
+    instance_->worker_.RequestCompaction();
+  } catch (const std::exception& error) {
+    std::cerr << "Analytics SDK cannot start its worker: " << error.what()
+              << std::endl;
+  }
   return true;
 }
 
@@ -120,14 +137,23 @@ void Sdk::Identify(const std::string& distinct_id, bool is_login_id) {
   instance_->is_login_id_ = is_login_id;
 }
 
-bool Sdk::Flush() {
-  if (instance_ == nullptr) return false;
-  StagingStore& store = instance_->staging_store_;
-  store.LoadStagingFile();
-  while (store.QueueLength() != 0) {
-    if (!store.FlushBatch(kFlushBatchLimit, false)) return false;
+void Sdk::FlushAsync(std::function<void(bool flushed)> done) {
+  if (instance_ == nullptr) {
+    done(false);
+    return;
   }
-  return true;
+  instance_->worker_.RequestFlush(std::move(done));
+}
+
+bool Sdk::Flush() {
+  auto result = std::make_shared<std::promise<bool>>();
+  std::future<bool> flushed = result->get_future();
+  FlushAsync([result](bool value) { result->set_value(value); });
+  return flushed.get();
+}
+
+void Sdk::StopBackgroundWork() {
+  if (instance_ != nullptr) instance_->worker_.Stop();
 }
 
 }  // namespace analytics

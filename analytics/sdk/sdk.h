@@ -2,8 +2,10 @@
 #define ANALYTICS_SDK_SDK_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
+#include "analytics/sdk/flush_worker.h"
 #include "analytics/sdk/properties_node.h"
 #include "analytics/sdk/staging_store.h"
 
@@ -15,9 +17,12 @@ namespace analytics {
 // properties laid onto every "track" and "track_signup" record, and the
 // staging store that queues and uploads records.
 //
+// Uploads run on the SDK's one background worker (see FlushWorker), within a
+// time budget of kFlushBudget per flush.
+//
 // Thread safety: the identity and super properties are unguarded, so the
-// operations other than Flush must come from one thread at a time. Records
-// may be added on one thread while another flushes.
+// operations other than the flushes must come from one thread at a time.
+// Records may be added on one thread while another flushes.
 class Sdk {
  public:
   // Refuses an empty distinct id or one of 256 bytes or more (on every
@@ -56,11 +61,23 @@ class Sdk {
   // Sets the identity without making a record. Refuses an empty id.
   static void Identify(const std::string& distinct_id, bool is_login_id);
 
-  // Takes over the staging file's records (first flush only), then uploads
-  // the queue in batches of up to 30 records, oldest first, stopping at the
-  // first failed batch, which goes back to the front of the queue. Returns
-  // true when the queue was emptied.
+  // Hands a flush to the worker and returns at once. |done| is called once,
+  // on the worker thread, with true when the queue was emptied: the staged
+  // records are uploaded in batches of up to 30, oldest first, until the
+  // queue is empty, the budget is spent or a batch cannot be delivered.
+  // Before Init, |done| is called at once with false.
+  static void FlushAsync(std::function<void(bool flushed)> done);
+
+  // FlushAsync, waiting for the result.
   static bool Flush();
+
+  // Cuts a running upload off (its batch stays staged), answers waiting
+  // flushes with false and ends the worker thread within about 50 ms. A
+  // later flush starts the worker again.
+  static void StopBackgroundWork();
+
+  // How long one flush may take in all.
+  static constexpr std::chrono::milliseconds kFlushBudget{10000};
 
  private:
   friend class SdkTestPeer;
@@ -82,6 +99,8 @@ class Sdk {
   std::string distinct_id_;
   bool is_login_id_;
   StagingStore staging_store_;
+  // Declared last: destroyed, and so stopped, first.
+  FlushWorker worker_;
 };
 
 }  // namespace analytics

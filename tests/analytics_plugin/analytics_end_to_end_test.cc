@@ -3,6 +3,7 @@
 // collection server receives the uploads.
 #include <windows.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -80,14 +81,18 @@ class AnalyticsEndToEndTest : public testing::Test {
   // Runs quillon_pc.exe with |scenario| until it ends; the application's
   // temporary directory (and so its staging file) is folder_/temp. Returns
   // the transcript.
-  std::string Run(const std::string& scenario) {
+  ProgramOptions Options(const std::string& scenario) const {
     ProgramOptions options;
     // The detached-window marker lets this run beside any other instance.
     options.arguments = L"--quillon-detached-window=e2e";
     options.scenario = scenario;
     options.environment = {{L"TMP", (folder_ / "temp").wstring()}};
     options.time_limit_ms = kRunTimeoutMs;
-    ProgramRun run(std::move(options));
+    return options;
+  }
+
+  std::string Run(const std::string& scenario) {
+    ProgramRun run(Options(scenario));
     if (!run.started()) {
       ADD_FAILURE() << "cannot start quillon_pc.exe: error "
                     << run.start_error();
@@ -173,25 +178,22 @@ TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
   EXPECT_TRUE(Has(records[6], "\"distinct_id\":\"anonymous_user_"));
   EXPECT_FALSE(Has(records[6], "$is_login_id"));
   EXPECT_EQ(ReadText((folder_ / "temp" / "analytics_data.json").wstring()), "")
-      << "the staging file is taken over once";
+      << "sent records leave the staging file";
 }
 
-TEST_F(AnalyticsEndToEndTest, RecordsOfAFailedFlushGoWithTheNextOne) {
+TEST_F(AnalyticsEndToEndTest, AFailedBatchIsRetriedWithinTheFlush) {
   ASSERT_TRUE(server_->AnswerStatus(500, "busy", /*times=*/1));
   const std::string transcript =
       Run("reply-timeout 20000\n" + InitializeStep() +
           "method analytics_plugin trackEvent {\"eventName\": \"first\"}\n"
           "method analytics_plugin trackEvent {\"eventName\": \"second\"}\n"
           "method analytics_plugin flush\n"
-          "wait 200\n"
-          "method analytics_plugin flush\n"
           "method analytics_plugin flush\n"
           "destroy\n");
   const std::vector<MethodReply> replies = MethodReplies(transcript);
-  ASSERT_EQ(replies.size(), 6u) << transcript;
-  EXPECT_EQ(replies[3].outcome, "success false") << transcript;
-  EXPECT_EQ(replies[4].outcome, "success true");
-  EXPECT_EQ(replies[5].outcome, "success true") << "nothing left to send";
+  ASSERT_EQ(replies.size(), 5u) << transcript;
+  EXPECT_EQ(replies[3].outcome, "success true") << transcript;
+  EXPECT_EQ(replies[4].outcome, "success true") << "nothing left to send";
 
   const std::vector<std::string> records = server_->Records();
   ASSERT_EQ(records.size(), 3u) << transcript;
@@ -201,6 +203,79 @@ TEST_F(AnalyticsEndToEndTest, RecordsOfAFailedFlushGoWithTheNextOne) {
   const test_support::UploadStats stats = server_->Stats();
   EXPECT_EQ(stats.uploads, 2);
   EXPECT_EQ(stats.refused, 1);
+}
+
+// Another process keeps asking the window for WM_NULL every 20 ms while a
+// flush of 100 records waits 2 s for each answer of the server.
+TEST_F(AnalyticsEndToEndTest, TheWindowAnswersWhileAFlushWaitsForTheServer) {
+  ASSERT_TRUE(server_->Delay(2));
+  std::string scenario = "reply-timeout 30000\n" + InitializeStep();
+  for (int i = 0; i < 99; ++i) {
+    scenario += "method analytics_plugin trackEvent {\"eventName\": \"e" +
+                std::to_string(i) + "\"}\n";
+  }
+  scenario += "method analytics_plugin flush\ndestroy\n";
+  ProgramRun run(Options(scenario));
+  ASSERT_TRUE(run.started()) << run.start_error();
+  HWND window = nullptr;
+  for (int i = 0; i < 1000 && window == nullptr && run.Running(); ++i) {
+    window = run.MainWindow();
+    Sleep(10);
+  }
+  ASSERT_NE(window, nullptr);
+  // Timed from the reply to the last "trackEvent" on, that is while the
+  // flush runs.
+  double slowest_ms = 0;
+  int answered = 0;
+  bool flushing = false;
+  LARGE_INTEGER frequency, before, after;
+  QueryPerformanceFrequency(&frequency);
+  while (run.Running()) {
+    DWORD_PTR ignored = 0;
+    QueryPerformanceCounter(&before);
+    if (SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_NORMAL, 5000,
+                            &ignored) == 0) {
+      break;  // the window is gone
+    }
+    QueryPerformanceCounter(&after);
+    if (flushing) {
+      slowest_ms = std::max(slowest_ms, (after.QuadPart - before.QuadPart) *
+                                            1000.0 / frequency.QuadPart);
+      ++answered;
+    } else {
+      flushing = Has(ReadText(run.transcript_path()), "\"e98\"");
+    }
+    Sleep(20);
+  }
+  EXPECT_EQ(run.Wait(), 0);
+  // The flush alone takes four answers of 2 s each.
+  EXPECT_GE(answered, 150);
+  EXPECT_LT(slowest_ms, 100.0);
+  const std::vector<MethodReply> replies =
+      MethodReplies(ReadText(run.transcript_path()));
+  ASSERT_EQ(replies.size(), 101u);
+  EXPECT_EQ(replies.back().method, "flush");
+  EXPECT_EQ(replies.back().outcome, "success true");
+  EXPECT_EQ(server_->Records().size(), 100u);
+}
+
+// The window closes while a batch is on its way to a server that would take
+// 20 s to answer: the process ends at once and the batch stays staged.
+TEST_F(AnalyticsEndToEndTest, ClosingDuringAnUploadEndsAtOnceAndKeepsTheBatch) {
+  ASSERT_TRUE(server_->Delay(20, 1));
+  const DWORD start = GetTickCount();
+  const std::string transcript =
+      Run("reply-timeout 20000\n" + InitializeStep() +
+          "method analytics_plugin trackEvent {\"eventName\": \"in_flight\"}\n"
+          "reply-timeout 500\n"
+          "method analytics_plugin flush\n"
+          "destroy\n");
+  EXPECT_LT(GetTickCount() - start, 8000u) << transcript;
+  EXPECT_TRUE(server_->Records().empty());
+  const std::string staged =
+      ReadText((folder_ / "temp" / "analytics_data.json").wstring());
+  EXPECT_TRUE(Has(staged, "\"event\":\"in_flight\"")) << staged;
+  EXPECT_TRUE(Has(staged, "\"event\":\"AppInstall\"")) << staged;
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The analytics road from channel calls to the local collection server, which
 // decodes every upload and keeps the records it accepted.
+#include <chrono>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -98,7 +100,7 @@ TEST_F(AnalyticsPluginFlushTest, EveryKindOfRecordReachesTheServer) {
   EXPECT_FALSE(Has(records[5], "$is_login_id"));
 }
 
-TEST_F(AnalyticsPluginFlushTest, AFailedFlushKeepsItsRecordsForTheNextOne) {
+TEST_F(AnalyticsPluginFlushTest, AFailedBatchIsRetriedWithinOneFlush) {
   StreamCapture quiet;
   ASSERT_TRUE(Initialize(EncodableMap{{"distinctId", "u"}})
                   .IsSuccess(EncodableValue(true)));
@@ -106,16 +108,68 @@ TEST_F(AnalyticsPluginFlushTest, AFailedFlushKeepsItsRecordsForTheNextOne) {
     Call("trackEvent", Args({{"eventName", name}}));
   }
   ASSERT_TRUE(server_->AnswerStatus(500, "busy", 1));
-  EXPECT_TRUE(Call("flush").IsSuccess(EncodableValue(false)));
-  EXPECT_EQ(Queued().size(), 3u);
-  EXPECT_TRUE(server_->Records().empty());
-
   EXPECT_TRUE(Call("flush").IsSuccess(EncodableValue(true)));
   const std::vector<std::string> records = server_->Records();
   ASSERT_EQ(records.size(), 3u);
   EXPECT_TRUE(Has(records[0], "\"event\":\"first\""));
   EXPECT_TRUE(Has(records[2], "\"event\":\"third\""));
   EXPECT_EQ(server_->Stats().uploads, 2);
+  EXPECT_TRUE(Queued().empty());
+}
+
+using Clock = std::chrono::steady_clock;
+
+double MillisecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - start)
+      .count();
+}
+
+// The UI thread hands "flush" over and stays free: other calls are answered
+// at once while the server takes 2 s per batch, and the flush's own answer
+// comes later on this (the UI) thread.
+TEST_F(AnalyticsPluginFlushTest, TheUiThreadNeverWaitsForASlowServer) {
+  StreamCapture quiet;
+  ASSERT_TRUE(Initialize().IsSuccess(EncodableValue(true)));
+  for (int i = 0; i < 40; ++i) Call("trackEvent", Args({{"eventName", "e"}}));
+  ASSERT_TRUE(server_->Delay(2));
+  Reply flush;
+  Clock::time_point start = Clock::now();
+  Send("flush", std::nullopt, &flush);
+  EXPECT_LT(MillisecondsSince(start), 50);
+  EXPECT_EQ(flush.answers, 0);
+  for (int i = 0; i < 20; ++i) {
+    platform::RunPendingUiTasks();
+    start = Clock::now();
+    EXPECT_TRUE(Call("trackEvent", Args({{"eventName", "during"}}))
+                    .IsSuccess(EncodableValue(true)));
+    EXPECT_LT(MillisecondsSince(start), 100);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  EXPECT_EQ(flush.answers, 0);
+  PumpUntilAnswered(flush);
+  EXPECT_TRUE(flush.IsSuccess(EncodableValue(true))) << flush;
+  EXPECT_EQ(flush.answers, 1);
+  // The batches cut after the flush's start carry the later records too.
+  EXPECT_EQ(server_->Records().size(), 60u);
+}
+
+// The window closes while an upload is under way: the engine and the plugin
+// go at once, the flush's answer is dropped, the batch stays staged.
+TEST_F(AnalyticsPluginFlushTest, ClosingDuringAnUploadDropsTheAnswerQuickly) {
+  StreamCapture quiet;
+  ASSERT_TRUE(Initialize().IsSuccess(EncodableValue(true)));
+  Call("trackEvent", Args({{"eventName", "in_flight"}}));
+  ASSERT_TRUE(server_->Delay(5, 1));
+  Reply flush;
+  Send("flush", std::nullopt, &flush);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Clock::time_point start = Clock::now();
+  engine_.reset();
+  EXPECT_LT(MillisecondsSince(start), 500);
+  for (int i = 0; i < 5; ++i) platform::RunPendingUiTasks();
+  EXPECT_EQ(flush.answers, 0);
+  EXPECT_EQ(Queued().size(), 1u);
+  EXPECT_TRUE(server_->Records().empty());
 }
 
 TEST_F(AnalyticsPluginFlushTest, RecordsLeftInTheTemporaryDirectoryGoFirst) {

@@ -10,6 +10,7 @@
 #include <stdlib.h>
 #endif
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -30,6 +32,7 @@
 #include "embedding/method_result.h"
 #include "embedding/standard_codec.h"
 #include "gtest/gtest.h"
+#include "platform/ui_task_queue.h"
 #include "standins/engine/standin_control.h"
 #include "tests/support/stream_capture.h"
 
@@ -196,20 +199,42 @@ class AnalyticsPluginTest : public testing::Test {
     EXPECT_EQ(StandinEngineLiveEngineCount(), 0);
   }
 
-  // Delivers the call on "analytics_plugin" and returns the answer, which
-  // must have arrived exactly once before delivery returned.
-  Reply Call(const std::string& method,
-             std::optional<EncodableValue> arguments = std::nullopt) {
+  // Delivers the call on "analytics_plugin" without waiting for the answer,
+  // which lands in |reply| once the UI thread's tasks run.
+  void Send(const std::string& method, std::optional<EncodableValue> arguments,
+            Reply* reply) {
     flutter::MethodCall call(
         method,
         arguments ? std::make_unique<EncodableValue>(*arguments) : nullptr);
     std::unique_ptr<std::vector<uint8_t>> message =
         flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
-    Reply reply;
     EXPECT_EQ(StandinEngineDeliverMessage(handle_, "analytics_plugin",
                                           message->data(), message->size(),
-                                          &OnReply, &reply),
+                                          &OnReply, reply),
               1);
+  }
+
+  // Runs the UI thread's pending work until |reply| holds an answer, for at
+  // most |seconds|.
+  static void PumpUntilAnswered(const Reply& reply, double seconds = 30) {
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::milliseconds(static_cast<long>(seconds * 1000));
+    while (reply.answers == 0 && std::chrono::steady_clock::now() < deadline) {
+      if (platform::RunPendingUiTasks() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+  }
+
+  // Delivers the call and returns the answer, which must arrive exactly once
+  // (at once, or for "flush" from the UI thread's pending work).
+  Reply Call(const std::string& method,
+             std::optional<EncodableValue> arguments = std::nullopt) {
+    Reply reply;
+    Send(method, std::move(arguments), &reply);
+    PumpUntilAnswered(reply);
+    platform::RunPendingUiTasks();
     EXPECT_EQ(reply.answers, 1) << method;
     return reply;
   }

@@ -3,6 +3,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <future>
 #include <memory>
 #include <string>
 #include <thread>
@@ -12,8 +15,8 @@
 #include "analytics/sdk/staging_store.h"
 #include "gtest/gtest.h"
 #include "tests/analytics_sdk/sdk_test_util.h"
-#include "tests/support/stream_capture.h"
 #include "tests/support/collection_server.h"
+#include "tests/support/stream_capture.h"
 
 namespace analytics {
 namespace {
@@ -30,14 +33,6 @@ size_t RecordsIn(const std::string& batch) {
     ++count;
   }
   return count;
-}
-
-std::vector<long long> Sequence(const std::vector<std::string>& records) {
-  std::vector<long long> numbers;
-  for (const std::string& record : records) {
-    numbers.push_back(IntField(record, "seq"));
-  }
-  return numbers;
 }
 
 class FlushTest : public SdkTest {
@@ -71,7 +66,9 @@ TEST_F(FlushTest, OverCapacityTheNewestRecordsGoInOrderInBatchesOfThirty) {
   StreamCapture capture;
   TrackRange(1, 1001);
   EXPECT_TRUE(Sdk::Flush());
-  EXPECT_EQ(capture.err(), "");
+  EXPECT_EQ(capture.err(),
+            "Analytics SDK dropped 1 oldest staged records: more than 1000 "
+            "records or 16777216 bytes\n");
   EXPECT_EQ(SdkTestPeer::staging_store().QueueLength(), 0u);
 
   const std::vector<long long> received = Sequence(server_->Records());
@@ -98,19 +95,20 @@ TEST_F(FlushTest, SixtyFiveRecordsGoAsThirtyThirtyFive) {
   EXPECT_EQ(server_->Records().size(), 65u);
 }
 
-TEST_F(FlushTest, AFailedBatchStopsTheFlushAndIsSentFirstNextTime) {
+TEST_F(FlushTest, AFailingBatchIsRetriedWithinTheFlushAndSentOnce) {
   ASSERT_TRUE(InitWithCapacity(1000));
   StreamCapture capture;
   TrackRange(1, 65);
   const std::vector<std::string> staged = Queued();
-  ASSERT_TRUE(server_->AnswerStatus(500, "busy", 1));
-  EXPECT_FALSE(Sdk::Flush());
-  EXPECT_EQ(capture.err(), "Analytics SDK send failed: busy\n");
-  EXPECT_EQ(Queued(), staged);
-  EXPECT_EQ(server_->Stats().uploads, 1);
-
+  ASSERT_TRUE(server_->AnswerStatus(503, "busy", 2));
   EXPECT_TRUE(Sdk::Flush());
+  EXPECT_EQ(capture.err(),
+            "Analytics SDK send failed: busy\n"
+            "Analytics SDK send failed: busy\n");
   EXPECT_EQ(server_->Records(), staged);
+  EXPECT_EQ(server_->Stats().uploads, 5);
+  EXPECT_TRUE(Queued().empty());
+  EXPECT_EQ(ReadFile(staging_file_), "");
 }
 
 TEST_F(FlushTest, ABatchOfOneIsTheRecordBetweenBrackets) {
@@ -136,10 +134,6 @@ TEST_F(FlushTest, StagingFileRecordsAreSentAheadOfNewOnesAndOnlyOnce) {
   EXPECT_EQ(ReadFile(staging_file_), "");
   EXPECT_EQ(Sequence(server_->Records()), (std::vector<long long>{-2, -1, 1}));
   EXPECT_EQ(server_->Records().at(0), old1);
-
-  WriteFile(staging_file_, old1 + "\n");
-  EXPECT_TRUE(Sdk::Flush());
-  EXPECT_EQ(server_->Records().size(), 3u);
 }
 
 std::string Numbered(int n) {
@@ -147,43 +141,167 @@ std::string Numbered(int n) {
          ",\"seq\":" + std::to_string(n) + "}";
 }
 
-// Waits until `done` holds, for at most ten seconds.
-template <typename Condition>
-bool WaitFor(Condition done) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
-  return true;
+using Clock = std::chrono::steady_clock;
+
+double SecondsSince(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-TEST_F(FlushTest, AFailedBatchGoesBackOnlyAsFarAsThereIsRoom) {
+// One flush round of |store| that may last |seconds|.
+bool RoundWithin(StagingStore& store, double seconds) {
+  FlushControl control;
+  control.deadline = Clock::now() + std::chrono::milliseconds(
+                                        static_cast<long>(seconds * 1000));
+  return store.FlushRound(30, control);
+}
+
+TEST_F(FlushTest, ABatchThatKeepsFailingStaysQueuedWhenTheTimeIsUp) {
   StagingStore store(server_->UploadUrl(), staging_file_, 1000);
-  for (int n = 1; n <= 1000; ++n) store.AddRecord(Numbered(n));
-  test_support::UploadBehaviour slow_failure;
-  slow_failure.status = 500;
-  slow_failure.delay_seconds = 1.0;
-  slow_failure.times = 1;
-  ASSERT_TRUE(server_->Configure(slow_failure));
-
+  for (int n = 1; n <= 3; ++n) store.AddRecord(Numbered(n));
+  ASSERT_TRUE(server_->AnswerStatus(429, "slow down"));
   StreamCapture capture;
-  std::atomic<bool> result{true};
-  std::thread flusher([&] { result = store.FlushBatch(30, false); });
-  // While the batch of 30 is on its way, ten new records leave room for 20.
-  const bool cut = WaitFor([&] { return store.QueueLength() == 970; });
-  for (int n = 1001; n <= 1010; ++n) store.AddRecord(Numbered(n));
-  flusher.join();
-  ASSERT_TRUE(cut);
-  EXPECT_FALSE(result);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(RoundWithin(store, 1.5));
+  EXPECT_LT(SecondsSince(start), 2.5);
+  // 250 ms and 500 ms back-off at most, then no time for another 1 s.
+  const int uploads = server_->Stats().uploads;
+  EXPECT_GE(uploads, 2);
+  EXPECT_LE(uploads, 4);
+  EXPECT_EQ(store.QueuedRecords(),
+            (std::vector<std::string>{Numbered(1), Numbered(2), Numbered(3)}));
+}
 
-  const std::vector<long long> queued =
-      Sequence(SdkTestPeer::QueuedRecords(store));
-  ASSERT_EQ(queued.size(), 1000u);
-  for (size_t i = 0; i < queued.size(); ++i) {
-    ASSERT_EQ(queued[i], static_cast<long long>(i) + 11) << "at " << i;
+TEST_F(FlushTest, ARefusedRecordIsFoundByHalvingAndDroppedAlone) {
+  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  for (int n = 1; n <= 10; ++n) {
+    store.AddRecord(n == 7 ? "{\"seq\":7,\"bad\":\"MARK\"}" : Numbered(n));
   }
+  test_support::UploadBehaviour refuse;
+  refuse.refuse_marker = "MARK";
+  ASSERT_TRUE(server_->Configure(refuse));
+  StreamCapture capture;
+  EXPECT_TRUE(RoundWithin(store, 10));
+  EXPECT_EQ(Sequence(server_->Records()),
+            (std::vector<long long>{1, 2, 3, 4, 5, 6, 8, 9, 10}));
+  EXPECT_EQ(capture.err().substr(capture.err().rfind("Analytics SDK dropped")),
+            "Analytics SDK dropped 1 records the server refused (status 400): "
+            "refused record holding MARK\n\n");
+  EXPECT_EQ(store.QueueLength(), 0u);
+}
+
+// The server keeps the batch but its answer is lost: the client cannot tell
+// this from a batch that never arrived, so it sends the batch again and the
+// server holds it twice. That is the one way a record is repeated.
+TEST_F(FlushTest, AnAnswerLostAfterStoringMakesTheOnlyDuplicate) {
+  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  for (int n = 1; n <= 2; ++n) store.AddRecord(Numbered(n));
+  test_support::UploadBehaviour lost_answer;
+  lost_answer.store_drop = true;
+  lost_answer.times = 1;
+  ASSERT_TRUE(server_->Configure(lost_answer));
+  StreamCapture capture;
+  EXPECT_TRUE(RoundWithin(store, 10));
+  EXPECT_EQ(Sequence(server_->Records()), (std::vector<long long>{1, 2, 1, 2}));
+  EXPECT_EQ(store.QueueLength(), 0u);
+}
+
+TEST_F(FlushTest, AnEndlessAnswerIsReadInBoundedMemoryAndCutAtTheDeadline) {
+  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  store.AddRecord(Numbered(1));
+  test_support::UploadBehaviour endless;
+  endless.status = 500;
+  endless.endless = true;
+  ASSERT_TRUE(server_->Configure(endless));
+  StreamCapture capture;
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(RoundWithin(store, 2));
+  EXPECT_LT(SecondsSince(start), 3.5);
+  const std::string first_line =
+      capture.err().substr(0, capture.err().find('\n'));
+  EXPECT_EQ(first_line.rfind("Analytics SDK send failed: ", 0), 0u);
+  EXPECT_LE(first_line.size(), 4096u + 30);
+  EXPECT_EQ(store.QueueLength(), 1u);
+}
+
+TEST_F(FlushTest, OnlyHttpAndHttpsServerAddressesAreUsed) {
+  for (const std::string url :
+       {"file:///etc/hostname", "FILE:///C:/windows/win.ini",
+        "ftp://127.0.0.1:9/x", "gopher://127.0.0.1:9/x",
+        "dict://127.0.0.1:9/"}) {
+    SCOPED_TRACE(url);
+    StagingStore store(url, staging_file_, 10);
+    store.AddRecord(Numbered(1));
+    StreamCapture capture;
+    EXPECT_FALSE(RoundWithin(store, 5));
+    EXPECT_EQ(capture.err(),
+              "Analytics SDK send failed: only http and https server "
+              "addresses are used: " +
+                  url + "\n");
+  }
+}
+
+TEST_F(FlushTest, TheBatchesOfARoundShareOneConnection) {
+  ASSERT_TRUE(InitWithCapacity(1000));
+  StreamCapture capture;
+  TrackRange(1, 65);
+  EXPECT_TRUE(Sdk::Flush());
+  const std::vector<std::string> requests = server_->Requests();
+  ASSERT_EQ(requests.size(), 3u);
+  const auto port = [](const std::string& entry) {
+    return IntField(entry, "client_port");
+  };
+  EXPECT_EQ(port(requests[0]), port(requests[1]));
+  EXPECT_EQ(port(requests[0]), port(requests[2]));
+}
+
+TEST_F(FlushTest, AFlushDuringARoundIsAnsweredByALaterRound) {
+  ASSERT_TRUE(InitWithCapacity(1000));
+  StreamCapture capture;
+  TrackRange(1, 1);
+  ASSERT_TRUE(server_->Delay(0.5, 1));
+  std::promise<bool> first, second;
+  Sdk::FlushAsync([&](bool flushed) { first.set_value(flushed); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  TrackRange(2, 2);
+  std::vector<long long> seen_by_second;
+  Sdk::FlushAsync([&](bool flushed) {
+    seen_by_second = Sequence(server_->Records());
+    second.set_value(flushed);
+  });
+  EXPECT_TRUE(first.get_future().get());
+  EXPECT_TRUE(second.get_future().get());
+  EXPECT_EQ(seen_by_second, (std::vector<long long>{1, 2}));
+}
+
+// A 1 GiB staging file (sparse) left by an earlier run is trimmed by the
+// worker, which a closing window still stops at once.
+TEST_F(FlushTest, StoppingCutsTheTrimOfAHugeFileShort) {
+  ASSERT_TRUE(WriteGibibyteLine(staging_file_));
+  const Clock::time_point init = Clock::now();
+  ASSERT_TRUE(InitWithCapacity(1000));
+  EXPECT_LT(SecondsSince(init), 0.1) << "the caller never reads the file";
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  const Clock::time_point start = Clock::now();
+  Sdk::StopBackgroundWork();
+  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_EQ(std::filesystem::file_size(staging_file_), 1u << 30);
+}
+
+TEST_F(FlushTest, StoppingCutsAnUploadOffAndKeepsItsBatch) {
+  ASSERT_TRUE(InitWithCapacity(1000));
+  StreamCapture capture;
+  TrackRange(1, 3);
+  const std::vector<std::string> staged = Queued();
+  ASSERT_TRUE(server_->Delay(5, 1));
+  std::promise<bool> answer;
+  Sdk::FlushAsync([&](bool flushed) { answer.set_value(flushed); });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const Clock::time_point start = Clock::now();
+  Sdk::StopBackgroundWork();
+  EXPECT_LT(SecondsSince(start), 0.5);
+  EXPECT_FALSE(answer.get_future().get());
+  EXPECT_EQ(Queued(), staged);
+  EXPECT_TRUE(server_->Records().empty());
 }
 
 // One thread tracks numbered events while another keeps flushing against a

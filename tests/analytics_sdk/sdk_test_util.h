@@ -1,6 +1,7 @@
 #ifndef TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
 #define TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -71,6 +72,26 @@ inline long long IntField(const std::string& record, const std::string& key) {
   const size_t at = record.find(marker);
   if (at == std::string::npos) return -1;
   return std::stoll(record.substr(at + marker.size()));
+}
+
+// The "seq" integers of record texts, in order.
+inline std::vector<long long> Sequence(const std::vector<std::string>& records) {
+  std::vector<long long> numbers;
+  for (const std::string& record : records) {
+    numbers.push_back(IntField(record, "seq"));
+  }
+  return numbers;
+}
+
+// Writes a staging file of one record-like line of 1 GiB, sparse so that it
+// costs no disk space.
+inline bool WriteGibibyteLine(const std::string& path) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) return false;
+  const bool written = std::fputc('{', file) != EOF &&
+                       std::fseek(file, (1L << 30) - 2, SEEK_SET) == 0 &&
+                       std::fputs("}\n", file) != EOF;
+  return std::fclose(file) == 0 && written;
 }
 
 // Starts every test with no SDK instance and leaves none behind.

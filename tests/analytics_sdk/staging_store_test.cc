@@ -1,5 +1,7 @@
 #include "analytics/sdk/staging_store.h"
 
+#include <chrono>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -14,22 +16,49 @@ using test_support::StreamCapture;
 
 std::string Record(int n) { return "{\"n\":" + std::to_string(n) + "}"; }
 
+std::string Lines(const std::vector<std::string>& records) {
+  std::string text;
+  for (const std::string& record : records) text += record + "\n";
+  return text;
+}
+
 class StagingStoreTest : public testing::Test {
  protected:
-  std::vector<std::string> Queued(StagingStore& store) {
-    return SdkTestPeer::QueuedRecords(store);
-  }
-
   ScratchFolder folder_;
   const std::string file_ = folder_.File("analytics_data.json");
 };
 
-TEST_F(StagingStoreTest, DropsTheOldestRecordPastCapacity) {
+TEST_F(StagingStoreTest, EveryRecordIsInTheFileBeforeAddReturns) {
+  StagingStore store(kUnreachableUrl, file_, 10);
+  store.AddRecord(Record(1));
+  EXPECT_EQ(ReadFile(file_), Record(1) + "\n");
+  store.AddRecord(Record(2));
+  EXPECT_EQ(ReadFile(file_), Lines({Record(1), Record(2)}));
+  EXPECT_EQ(store.QueuedRecords(),
+            (std::vector<std::string>{Record(1), Record(2)}));
+}
+
+TEST_F(StagingStoreTest, PastCapacityTheOldestGoFromTheFileToo) {
   StagingStore store(kUnreachableUrl, file_, 3);
+  StreamCapture capture;
   for (int n = 1; n <= 5; ++n) store.AddRecord(Record(n));
-  EXPECT_EQ(Queued(store),
-            (std::vector<std::string>{Record(3), Record(4), Record(5)}));
+  const std::vector<std::string> newest = {Record(3), Record(4), Record(5)};
+  EXPECT_EQ(store.QueuedRecords(), newest);
   EXPECT_EQ(store.QueueLength(), 3u);
+  store.Compact();
+  EXPECT_EQ(ReadFile(file_), Lines(newest));
+  EXPECT_EQ(capture.err(),
+            "Analytics SDK dropped 2 oldest staged records: more than 3 "
+            "records or 16777216 bytes\n");
+}
+
+TEST_F(StagingStoreTest, AppendsPastTheSlackCompactTheFileThemselves) {
+  StagingStore store(kUnreachableUrl, file_, 10);
+  StreamCapture capture;
+  // Capacity 10 allows 2 records of slack before the file is rewritten.
+  for (int n = 1; n <= 13; ++n) store.AddRecord(Record(n));
+  EXPECT_EQ(Lines(store.QueuedRecords()), ReadFile(file_));
+  EXPECT_EQ(store.QueuedRecords().front(), Record(4));
 }
 
 TEST_F(StagingStoreTest, LogMessagesFollowTheFlag) {
@@ -45,13 +74,14 @@ TEST_F(StagingStoreTest, LogMessagesFollowTheFlag) {
 TEST_F(StagingStoreTest, ZeroOrNegativeCapacityKeepsNothing) {
   StagingStore zero(kUnreachableUrl, file_, 0);
   StagingStore negative(kUnreachableUrl, file_, -5);
+  StreamCapture capture;
   zero.AddRecord(Record(1));
   negative.AddRecord(Record(1));
   EXPECT_EQ(zero.QueueLength(), 0u);
   EXPECT_EQ(negative.QueueLength(), 0u);
 }
 
-TEST_F(StagingStoreTest, StagingFileRecordsGoAheadOfQueuedOnes) {
+TEST_F(StagingStoreTest, FilesOfEarlierVersionsAreTheQueue) {
   WriteFile(file_,
             "{\"f\":1}\r\n"
             "\r\n"
@@ -66,23 +96,32 @@ TEST_F(StagingStoreTest, StagingFileRecordsGoAheadOfQueuedOnes) {
   StagingStore store(kUnreachableUrl, file_, 1000);
   store.AddRecord(Record(1));
   store.AddRecord(Record(2));
-  store.LoadStagingFile();
-  EXPECT_EQ(Queued(store), (std::vector<std::string>{
-                               "{\"f\":1}", "{\"f\":2}", "{}", "{\"f\":5}",
-                               "{\"f\":6}", Record(1), Record(2)}));
-  EXPECT_TRUE(std::filesystem::exists(file_));
-  EXPECT_EQ(ReadFile(file_), "");
+  const std::vector<std::string> queue = {"{\"f\":1}", "{\"f\":2}", "{}",
+                                          "{\"f\":5}", "{\"f\":6}", Record(1),
+                                          Record(2)};
+  EXPECT_EQ(store.QueuedRecords(), queue);
+  store.Compact();
+  EXPECT_EQ(ReadFile(file_), Lines(queue));
 }
 
-TEST_F(StagingStoreTest, OnlyTheNewestFileRecordsThatFitAreKept) {
+TEST_F(StagingStoreTest, AnAppendCutShortByAKillBreaksOnlyItsOwnLine) {
+  WriteFile(file_, Record(1) + "\n{\"cut\":");
+  StagingStore store(kUnreachableUrl, file_, 10);
+  store.AddRecord(Record(2));
+  EXPECT_EQ(store.QueuedRecords(),
+            (std::vector<std::string>{Record(1), Record(2)}));
+}
+
+TEST_F(StagingStoreTest, OnlyTheNewestRecordsThatFitAreKept) {
   std::string text;
-  for (int n = 1; n <= 1200; ++n)
+  for (int n = 1; n <= 1200; ++n) {
     text += "{\"line\":" + std::to_string(n) + "}\n";
+  }
   WriteFile(file_, text);
   StagingStore store(kUnreachableUrl, file_, 1000);
+  StreamCapture capture;
   for (int n = 1; n <= 100; ++n) store.AddRecord(Record(n));
-  store.LoadStagingFile();
-  const std::vector<std::string> queued = Queued(store);
+  const std::vector<std::string> queued = store.QueuedRecords();
   ASSERT_EQ(queued.size(), 1000u);
   EXPECT_EQ(queued.front(), "{\"line\":301}");
   EXPECT_EQ(queued[899], "{\"line\":1200}");
@@ -90,44 +129,57 @@ TEST_F(StagingStoreTest, OnlyTheNewestFileRecordsThatFitAreKept) {
   EXPECT_EQ(queued.back(), Record(100));
 }
 
-TEST_F(StagingStoreTest, AFullQueueEmptiesTheFileUnread) {
-  WriteFile(file_, "{\"f\":1}\n{\"f\":2}\n");
-  StagingStore store(kUnreachableUrl, file_, 2);
+TEST_F(StagingStoreTest, TheQueueIsBoundedInBytesAndRecordLength) {
+  StagingLimits limits;
+  limits.capacity = 1000;
+  limits.max_record_bytes = 20;
+  limits.max_total_bytes = 3 * 11;  // three records of 10 bytes + line end
+  StagingStore store(kUnreachableUrl, file_, limits);
+  StreamCapture capture;
+  for (int n = 1; n <= 4; ++n) {
+    store.AddRecord("{\"n\":" + std::to_string(n) + "000}");
+  }
+  store.AddRecord("{\"long\":\"0123456789a\"}");
+  EXPECT_EQ(store.QueuedRecords(),
+            (std::vector<std::string>{"{\"n\":2000}", "{\"n\":3000}",
+                                      "{\"n\":4000}"}));
+  EXPECT_EQ(ReadFile(file_), "{\"n\":2000}\n{\"n\":3000}\n{\"n\":4000}\n");
+  EXPECT_EQ(capture.err(),
+            "Analytics SDK dropped 1 oldest staged records: more than 1000 "
+            "records or 33 bytes\n"
+            "Analytics SDK dropped a record of 22 bytes: longer than 20 "
+            "bytes\n");
+}
+
+// A staging file of one 1 GiB line (sparse, so it costs no disk) is read
+// through in bounded memory and dropped, and the record after it kept.
+TEST_F(StagingStoreTest, AGibibyteLineIsDroppedWithoutHoldingIt) {
+  ASSERT_TRUE(WriteGibibyteLine(file_));
+  StagingStore store(kUnreachableUrl, file_, 1000);
+  StreamCapture capture;
   store.AddRecord(Record(1));
-  store.AddRecord(Record(2));
-  store.LoadStagingFile();
-  EXPECT_EQ(Queued(store), (std::vector<std::string>{Record(1), Record(2)}));
-  EXPECT_EQ(ReadFile(file_), "");
+  const auto start = std::chrono::steady_clock::now();
+  store.Compact();
+  const double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start)
+          .count();
+  EXPECT_EQ(ReadFile(file_), Record(1) + "\n");
+  EXPECT_EQ(capture.err(),
+            "Analytics SDK dropped 1 staged lines longer than 262144 bytes\n");
+  EXPECT_LT(seconds, 30.0);
 }
 
-TEST_F(StagingStoreTest, TheFileIsReadOnceAndCreatedWhenMissing) {
-  StagingStore store(kUnreachableUrl, file_, 10);
-  store.LoadStagingFile();
-  EXPECT_TRUE(std::filesystem::exists(file_));
-  WriteFile(file_, "{\"late\":1}\n");
-  store.LoadStagingFile();
-  EXPECT_EQ(store.QueueLength(), 0u);
-  EXPECT_EQ(ReadFile(file_), "{\"late\":1}\n");
-}
-
-TEST_F(StagingStoreTest, FlushOfAnEmptyQueueMakesNoRequest) {
-  StagingStore store(kUnreachableUrl, file_, 10);
-  store.SetLogEnabled(true);
-  StreamCapture capture;
-  EXPECT_TRUE(store.FlushBatch(30, false));
-  EXPECT_EQ(capture.out(), "");
-  EXPECT_EQ(capture.err(), "");
-}
-
-TEST_F(StagingStoreTest, AFailedBatchGoesBackUnlessDropped) {
-  StagingStore store(kUnreachableUrl, file_, 10);
-  for (int n = 1; n <= 4; ++n) store.AddRecord(Record(n));
-  StreamCapture capture;
-  EXPECT_FALSE(store.FlushBatch(3, false));
-  EXPECT_EQ(Queued(store), (std::vector<std::string>{Record(1), Record(2),
-                                                     Record(3), Record(4)}));
-  EXPECT_FALSE(store.FlushBatch(3, true));
-  EXPECT_EQ(Queued(store), (std::vector<std::string>{Record(4)}));
+// The stand-in for two processes: two stores on one path append to and read
+// one queue.
+TEST_F(StagingStoreTest, StoresOnOnePathShareOneQueue) {
+  StagingStore first(kUnreachableUrl, file_, 100);
+  StagingStore second(kUnreachableUrl, file_, 100);
+  first.AddRecord(Record(1));
+  second.AddRecord(Record(2));
+  first.AddRecord(Record(3));
+  const std::vector<std::string> all = {Record(1), Record(2), Record(3)};
+  EXPECT_EQ(first.QueuedRecords(), all);
+  EXPECT_EQ(second.QueuedRecords(), all);
 }
 
 }  // namespace

@@ -293,6 +293,11 @@ bool CollectionServer::Configure(const UploadBehaviour& behaviour) {
        << ",\"drop\":" << (behaviour.drop ? "true" : "false");
   if (behaviour.body) json << ",\"body\":" << JsonString(*behaviour.body);
   if (behaviour.times > 0) json << ",\"times\":" << behaviour.times;
+  if (behaviour.store_drop) json << ",\"store_drop\":true";
+  if (behaviour.endless) json << ",\"endless\":true";
+  if (behaviour.refuse_marker) {
+    json << ",\"refuse_marker\":" << JsonString(*behaviour.refuse_marker);
+  }
   json << "}";
   std::string body;
   return Post("control", json.str(), &body);

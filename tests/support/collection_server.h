@@ -53,6 +53,12 @@ struct UploadBehaviour {
   double delay_seconds = 0;
   // Read the request, then close the connection without any answer.
   bool drop = false;
+  // Keep the records as accepted, then close without an answer.
+  bool store_drop = false;
+  // Refuse (400) every batch holding a record that contains this text.
+  std::optional<std::string> refuse_marker;
+  // Answer |status| with a body that never ends.
+  bool endless = false;
   // 0: applies until changed. n > 0: applies to the next n uploads, after
   // which the server answers 200 again.
   int times = 0;
@@ -104,7 +110,8 @@ class CollectionServer {
   // Accepted batches in arrival order: the exact decoded JSON array texts.
   std::vector<std::string> Batches();
   // One JSON object text per upload (accepted or not) with the keys "path",
-  // "content_type", "body_bytes", "records", "error", "outcome", "status".
+  // "content_type", "body_bytes", "records", "error", "client_port",
+  // "outcome", "status".
   std::vector<std::string> Requests();
   UploadStats Stats();
 

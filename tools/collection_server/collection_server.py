@@ -4,8 +4,9 @@
 Accepts the batch uploads of the analytics SDK over HTTP/1.1 on a loopback
 port, decodes every body (form field, percent, base64, gzip, JSON array),
 refuses malformed ones with status 400, and keeps the records it accepted.
-Tests steer its answers (status, delay, dropped connection) through control
-endpoints on the same port. Python standard library only.
+Tests steer its answers (status, delay, dropped connection, refusal of
+records holding a marker, an endless answer body) through control endpoints
+on the same port. Python standard library only.
 
 Every path is "/<channel>/<rest>"; state and behaviour are kept per channel,
 so concurrent tests sharing one server never see each other's uploads. A path
@@ -138,15 +139,24 @@ def one_line(record, text):
 
 
 class Behaviour:
-    FIELDS = ("status", "body", "delay", "drop", "times")
+    FIELDS = ("status", "body", "delay", "drop", "times", "store_drop",
+              "refuse_marker", "endless")
 
     def __init__(self, status=200, body=None, delay=0.0, drop=False,
-                 times=None):
+                 times=None, store_drop=False, refuse_marker=None,
+                 endless=False):
         self.status = status
         self.body = body
         self.delay = delay
         self.drop = drop
         self.times = times
+        # Keep the records, then close the connection without an answer.
+        self.store_drop = store_drop
+        # Refuse (400) every batch holding a record with this text in it.
+        self.refuse_marker = refuse_marker
+        # Answer the status with a body that never ends (until the client
+        # hangs up).
+        self.endless = endless
 
     @classmethod
     def from_json(cls, settings, base):
@@ -174,7 +184,15 @@ class Behaviour:
         if times is not None and (not isinstance(times, int) or
                                   isinstance(times, bool) or times < 1):
             raise ValueError("times must be a positive integer or null")
-        return cls(status, body, float(delay), drop, times)
+        store_drop = settings.get("store_drop", base.store_drop)
+        endless = settings.get("endless", base.endless)
+        if not isinstance(store_drop, bool) or not isinstance(endless, bool):
+            raise ValueError("store_drop and endless must be true or false")
+        marker = settings.get("refuse_marker", base.refuse_marker)
+        if marker is not None and (not isinstance(marker, str) or not marker):
+            raise ValueError("refuse_marker must be a non-empty string")
+        return cls(status, body, float(delay), drop, times, store_drop,
+                   marker, endless)
 
     def to_json(self):
         return {name: getattr(self, name) for name in self.FIELDS}
@@ -199,7 +217,10 @@ class Channel:
             else:
                 self.behaviour = Behaviour(current.status, current.body,
                                            current.delay, current.drop,
-                                           current.times - 1)
+                                           current.times - 1,
+                                           current.store_drop,
+                                           current.refuse_marker,
+                                           current.endless)
         return current
 
 
@@ -367,7 +388,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "body_bytes": len(body),
             "records": None if error else len(records),
             "error": error,
+            # The client's port tells whether uploads shared a connection.
+            "client_port": self.client_address[1],
         }
+        refused_record = (
+            error is None and behaviour.refuse_marker is not None and
+            any(behaviour.refuse_marker in raw for _, raw in records))
         if behaviour.drop:
             outcome, status, text = "dropped", None, None
         elif behaviour.delay > 0 and client_gone(self.connection):
@@ -375,6 +401,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif error is not None:
             outcome, status = "malformed", 400
             text = "malformed upload: %s\n" % error
+        elif refused_record:
+            outcome, status = "refused", 400
+            text = "refused record holding %s\n" % behaviour.refuse_marker
+        elif behaviour.store_drop:
+            outcome, status, text = "accepted", None, None
         elif behaviour.status != 200:
             outcome, status = "refused", behaviour.status
             text = behaviour.body if behaviour.body is not None else ""
@@ -408,7 +439,26 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if status is None:
             self.close_connection = True
             return
+        if behaviour.endless:
+            self.answer_endlessly(status)
+            return
         self.answer(status, text)
+
+    def answer_endlessly(self, status):
+        """Streams a body without a length until the client hangs up."""
+        self.close_connection = True
+        self.send_response(status)
+        self.send_header("Content-Type", "text/plain; charset=utf-8")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        chunk = b"endless answer " * 4096
+        deadline = time.monotonic() + 120
+        try:
+            while not self.server.stopping.is_set() and \
+                    time.monotonic() < deadline:
+                self.wfile.write(chunk)
+        except OSError:
+            pass
 
 
 def write_port_file(path, port):

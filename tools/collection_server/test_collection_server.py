@@ -142,6 +142,27 @@ class LiveServerTest(unittest.TestCase):
         self.assertIn("abandoned 1\n", stats)
         self.assertIn("records 0\n", stats)
 
+    def test_refuse_marker_store_drop_and_endless(self):
+        good, bad = encode(b'[{"n":3}]'), encode(b'[{"n":4,"x":"BAD"}]')
+        self.call("/e/control", b'{"refuse_marker":"BAD"}')
+        self.assertEqual(self.call("/e/collect", bad),
+                         (400, "refused record holding BAD\n"))
+        self.assertEqual(self.call("/e/collect", good), (200, "ok"))
+        self.call("/e/control", b'{"store_drop":true,"times":1}')
+        with self.assertRaises(Exception):
+            self.call("/e/collect", encode(b'[{"n":5}]'))
+        self.assertEqual(self.call("/e/records"),
+                         (200, '{"n":3}\n{"n":5}\n'))
+        self.call("/e/control", b'{"status":500,"endless":true,"times":1}')
+        request = (b"POST /e/collect HTTP/1.1\r\nHost: x\r\n"
+                   b"Content-Length: %d\r\n\r\n%s" % (len(good), good))
+        with socket.create_connection(("127.0.0.1", self.port), 5) as s:
+            s.sendall(request)
+            received = 0
+            while received < 1 << 20:
+                received += len(s.recv(65536))
+        self.assertGreaterEqual(received, 1 << 20)
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -33,8 +33,7 @@ bool SdkTestPeer::AddEvent(const std::string& type,
 }
 
 std::vector<std::string> SdkTestPeer::QueuedRecords(StagingStore& store) {
-  platform::LockGuard guard(store.queue_lock_);
-  return std::vector<std::string>(store.queue_.begin(), store.queue_.end());
+  return store.QueuedRecords();
 }
 
 }  // namespace analytics

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <iostream>
 #include <stdexcept>
@@ -32,19 +34,42 @@ std::string_view Trim(std::string_view text) {
 
 // libcurl calls these from C; no exception may escape. Returning a count
 // other than the one given makes libcurl abort the transfer with an error.
+// Keeps the first kMaxResponseBodyBytes of the body: enough for the log
+// line; an endless body costs no memory.
 size_t AppendBody(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
+  auto* body = static_cast<std::string*>(user);
   try {
-    static_cast<std::string*>(user)->append(data, bytes);
+    if (body->size() < kMaxResponseBodyBytes) {
+      body->append(data, std::min(bytes, kMaxResponseBodyBytes - body->size()));
+    }
   } catch (...) {
     return 0;
   }
   return bytes;
 }
 
+// Headers count too: a server must not grow them without bound.
+constexpr size_t kMaxHeaderLines = 200;
+
+// libcurl refuses every scheme but these, redirects included.
+void RestrictToHttp(CURL* curl) {
+#if LIBCURL_VERSION_NUM >= 0x075500
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+#else
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS, CURLPROTO_HTTP | CURLPROTO_HTTPS);
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS,
+                   CURLPROTO_HTTP | CURLPROTO_HTTPS);
+#endif
+}
+
 size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
   const size_t bytes = size * count;
   try {
+    if (static_cast<HttpHeaders*>(user)->size() >= kMaxHeaderLines) {
+      return bytes;
+    }
     ParseHeaderLine(std::string_view(data, bytes),
                     static_cast<HttpHeaders*>(user));
   } catch (...) {
@@ -75,6 +100,15 @@ class HeaderList {
 
 }  // namespace
 
+bool IsHttpUrl(const std::string& url) {
+  std::string scheme;
+  for (const char c : url.substr(0, 8)) {
+    scheme.push_back(
+        static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  }
+  return scheme.rfind("http://", 0) == 0 || scheme.rfind("https://", 0) == 0;
+}
+
 void ParseHeaderLine(std::string_view line, HttpHeaders* headers) {
   const size_t colon = line.find(':');
   if (colon != std::string_view::npos) {
@@ -90,10 +124,17 @@ void HttpClient::CurlDeleter::operator()(void* handle) const {
   curl_easy_cleanup(static_cast<CURL*>(handle));
 }
 
+void HttpClient::MultiDeleter::operator()(void* handle) const {
+  curl_multi_cleanup(static_cast<CURLM*>(handle));
+}
+
 HttpClient::HttpClient(std::string base_url) : base_url_(std::move(base_url)) {
   EnsureCurlGlobalInit();
   handle_.reset(curl_easy_init());
-  if (!handle_) throw std::runtime_error("Couldn't initialize curl handle");
+  multi_.reset(curl_multi_init());
+  if (!handle_ || !multi_) {
+    throw std::runtime_error("Couldn't initialize curl handle");
+  }
 }
 
 HttpClient::~HttpClient() = default;
@@ -120,6 +161,7 @@ HttpResponse HttpClient::PostBody(const std::string& path,
                                   const std::string& body) {
   CURL* curl = handle_.get();
   HttpResponse response;
+  response.body.reserve(kMaxResponseBodyBytes);
 
   curl_easy_setopt(curl, CURLOPT_POST, 1L);
   curl_easy_setopt(curl, CURLOPT_POSTFIELDS, body.data());
@@ -148,14 +190,21 @@ HttpResponse HttpClient::PostBody(const std::string& path,
     }
   }
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, request_headers.get());
-  if (timeout_seconds_ != 0) {
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT,
-                     static_cast<long>(timeout_seconds_));
-    curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  }
+  if (timeout_ms_ > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms_);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  RestrictToHttp(curl);
 
-  if (code == CURLE_OK) code = curl_easy_perform(curl);
-  if (code != CURLE_OK) {
+  if (!IsHttpUrl(url)) {
+    curl_easy_reset(curl);
+    response.body = "only http and https server addresses are used: " + url;
+    return response;
+  }
+  if (code == CURLE_OK) code = static_cast<CURLcode>(Perform());
+  if (code == CURLE_ABORTED_BY_CALLBACK) {
+    response.status = -1;
+    response.aborted = true;
+    response.body = "upload stopped: the program is closing";
+  } else if (code != CURLE_OK) {
     response.status = -1;
     response.body = curl_easy_strerror(code);
   } else {
@@ -164,9 +213,43 @@ HttpResponse HttpClient::PostBody(const std::string& path,
     response.status = static_cast<int32_t>(status);
   }
 
-  // Drop every pointer into this call's locals before they go away.
+  // Drop every pointer into this call's locals before they go away; the
+  // connection stays open for the next request.
   curl_easy_reset(curl);
   return response;
+}
+
+int HttpClient::Perform() {
+  CURL* curl = handle_.get();
+  CURLM* multi = multi_.get();
+  if (abort_ != nullptr && *abort_) return CURLE_ABORTED_BY_CALLBACK;
+  if (curl_multi_add_handle(multi, curl) != CURLM_OK) {
+    return CURLE_FAILED_INIT;
+  }
+  CURLcode code = CURLE_OK;
+  for (;;) {
+    int running = 0;
+    if (curl_multi_perform(multi, &running) != CURLM_OK) {
+      code = CURLE_FAILED_INIT;
+      break;
+    }
+    if (running == 0) {
+      int left = 0;
+      CURLMsg* message = curl_multi_info_read(multi, &left);
+      code = message != nullptr && message->msg == CURLMSG_DONE
+                 ? message->data.result
+                 : CURLE_FAILED_INIT;
+      break;
+    }
+    if (abort_ != nullptr && *abort_) {
+      code = CURLE_ABORTED_BY_CALLBACK;
+      break;
+    }
+    // Short waits keep a stop request answered quickly.
+    curl_multi_poll(multi, nullptr, 0, 50, nullptr);
+  }
+  curl_multi_remove_handle(multi, curl);
+  return code;
 }
 
 }  // namespace analytics

@@ -2,6 +2,7 @@
 
 #include <iostream>
 #include <optional>
+#include <stdexcept>
 #include <utility>
 
 #include "analytics/sdk/upload/batch_encoding.h"
@@ -10,21 +11,60 @@
 namespace analytics {
 
 namespace {
-constexpr unsigned kUploadTimeoutSeconds = 3;
+constexpr long kUploadTimeoutMs = 3000;
 }  // namespace
+
+UploadOutcome ClassifyStatus(int status) {
+  if (status == 200) return UploadOutcome::kAccepted;
+  if (status >= 400 && status < 500 && status != 408 && status != 429) {
+    return UploadOutcome::kRefused;
+  }
+  return UploadOutcome::kRetry;
+}
 
 HttpSender::HttpSender(std::string server_url)
     : server_url_(std::move(server_url)) {}
 
-bool HttpSender::SendBatch(const std::string& batch_text) {
-  const std::optional<std::string> body = EncodeBatchBody(batch_text);
-  if (!body) return false;  // The compressor has said why.
+HttpSender::~HttpSender() = default;
 
-  const HttpResponse response = HttpClient::Post(
-      server_url_, *body, kUploadTimeoutSeconds, HttpHeaders());
-  if (response.status == 200) return true;
-  std::cerr << "Analytics SDK send failed: " << response.body << std::endl;
-  return false;
+UploadResult HttpSender::Send(const std::string& batch_text, long timeout_ms,
+                              const std::atomic<bool>* abort) {
+  UploadResult result;
+  if (!IsHttpUrl(server_url_)) {
+    result.body =
+        "only http and https server addresses are used: " + server_url_;
+    std::cerr << "Analytics SDK send failed: " << result.body << std::endl;
+    return result;
+  }
+  const std::optional<std::string> body = EncodeBatchBody(batch_text);
+  if (!body) return result;  // The compressor has said why.
+
+  HttpResponse response;
+  try {
+    if (!client_) client_ = std::make_unique<HttpClient>();
+    client_->SetTimeoutMs(timeout_ms);
+    client_->SetAbortFlag(abort);
+    response = client_->PostBody(server_url_, *body);
+  } catch (const std::runtime_error& error) {
+    std::cerr << error.what() << std::endl;
+    response.body = error.what();
+  }
+  result.status = response.status;
+  result.body = std::move(response.body);
+  if (response.aborted) {
+    result.outcome = UploadOutcome::kAborted;
+    return result;
+  }
+  result.outcome = ClassifyStatus(response.status);
+  if (result.outcome != UploadOutcome::kAccepted) {
+    std::cerr << "Analytics SDK send failed: " << result.body << std::endl;
+  }
+  return result;
+}
+
+bool HttpSender::SendBatch(const std::string& batch_text) {
+  return Send(batch_text, kUploadTimeoutMs, nullptr).outcome ==
+         UploadOutcome::kAccepted;
 }
 
 }  // namespace analytics

@@ -1,31 +1,60 @@
 #ifndef ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
 #define ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 namespace analytics {
 
+class HttpClient;
+
+// What became of one upload.
+enum class UploadOutcome {
+  kAccepted,  // status 200
+  kRetry,     // a network failure, 408, 429, 5xx or another non-200 answer
+  kRefused,   // another 4xx: the server refuses the content
+  kFailed,    // no request was possible (encoding, scheme); retrying is futile
+  kAborted,   // stopped by the abort flag
+};
+
+struct UploadResult {
+  UploadOutcome outcome = UploadOutcome::kFailed;
+  int status = -1;
+  std::string body;  // the server's answer (at most a few KiB) or the error
+};
+
 // Posts batches of analytics records to the collection server. One sender is
-// made at initialisation and kept by the staging store; each SendBatch makes
-// its own HTTP request with a fresh connection, so calls share no state.
+// made at initialisation and kept by the staging store; its batches go over
+// one connection, which stays open between them. One thread at a time.
 class HttpSender {
  public:
-  // |server_url| is used exactly as given; an empty or malformed URL makes
-  // every SendBatch fail with libcurl's error text.
+  // |server_url| is used exactly as given; an empty URL or one of another
+  // scheme than http or https makes every send fail.
   explicit HttpSender(std::string server_url);
+  ~HttpSender();
+  HttpSender(const HttpSender&) = delete;
+  HttpSender& operator=(const HttpSender&) = delete;
 
   // Compresses and encodes |batch_text| (a JSON array of records) into the
-  // form body "data_list=<encoded>&gzip=1" and posts it with a 3-second
-  // time-out. Returns true only when the server answered with status 200;
-  // every other outcome writes one line to std::cerr and returns false.
-  // Blocks the calling thread for the whole request.
+  // form body "data_list=<encoded>&gzip=1" and posts it, bounded by
+  // |timeout_ms|. Every outcome but kAccepted and kAborted writes
+  // "Analytics SDK send failed: " and the answer or error on std::cerr.
+  UploadResult Send(const std::string& batch_text, long timeout_ms,
+                    const std::atomic<bool>* abort);
+
+  // Send with a 3-second limit and no abort flag; true only for status 200.
   bool SendBatch(const std::string& batch_text);
 
   const std::string& server_url() const { return server_url_; }
 
  private:
   std::string server_url_;
+  std::unique_ptr<HttpClient> client_;  // made at the first send
 };
+
+// How an answer of |status| (-1: no answer) is treated.
+UploadOutcome ClassifyStatus(int status);
 
 }  // namespace analytics
 
