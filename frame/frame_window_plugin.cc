@@ -22,8 +22,7 @@ void FrameWindowPlugin::RegisterWithRegistrar(
   auto channel = std::make_unique<flutter::MethodChannel>(
       registrar->messenger(), kChannelName,
       &flutter::StandardMethodCodec::GetInstance());
-  auto plugin =
-      std::make_unique<FrameWindowPlugin>(registrar, std::move(channel));
+  auto plugin = std::make_unique<FrameWindowPlugin>(std::move(channel));
   FrameWindowPlugin* plugin_pointer = plugin.get();
   // The registrar owns the plugin for as long as the channel can deliver.
   plugin_pointer->channel_->SetMethodCallHandler(
@@ -35,9 +34,8 @@ void FrameWindowPlugin::RegisterWithRegistrar(
 }
 
 FrameWindowPlugin::FrameWindowPlugin(
-    flutter::PluginRegistrarWindows* registrar,
     std::unique_ptr<flutter::MethodChannel> channel)
-    : registrar_(registrar), channel_(std::move(channel)) {}
+    : channel_(std::move(channel)) {}
 
 FrameWindowPlugin::~FrameWindowPlugin() = default;
 

@@ -19,8 +19,7 @@ class FrameWindowPlugin : public flutter::Plugin {
   // owns it from then on.
   static void RegisterWithRegistrar(flutter::PluginRegistrarWindows* registrar);
 
-  FrameWindowPlugin(flutter::PluginRegistrarWindows* registrar,
-                    std::unique_ptr<flutter::MethodChannel> channel);
+  explicit FrameWindowPlugin(std::unique_ptr<flutter::MethodChannel> channel);
   ~FrameWindowPlugin() override;
 
   FrameWindowPlugin(const FrameWindowPlugin&) = delete;
@@ -32,7 +31,6 @@ class FrameWindowPlugin : public flutter::Plugin {
                              std::unique_ptr<flutter::MethodResult> result);
 
  private:
-  flutter::PluginRegistrarWindows* registrar_;  // not owned
   std::unique_ptr<flutter::MethodChannel> channel_;
 };
 

@@ -65,7 +65,8 @@ RECT PrimaryWorkArea() {
   return info.rcWork;
 }
 
-// The export directory of a 64-bit image file: the function count and the
+// The export directory of a 64-bit image file: the functions (filled slots
+// of the address table; lld leaves the slot of ordinal 0 empty) and the
 // names. Read from the file, so that nothing of the program runs.
 struct Exports {
   DWORD functions = 0;
@@ -110,7 +111,13 @@ Exports ReadExports(const std::wstring& path) {
   const auto* table = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(at(
       file_offset(directory.VirtualAddress), sizeof(IMAGE_EXPORT_DIRECTORY)));
   if (table == nullptr) return exports;
-  exports.functions = table->NumberOfFunctions;
+  const auto* function_rvas = reinterpret_cast<const DWORD*>(
+      at(file_offset(table->AddressOfFunctions),
+         table->NumberOfFunctions * sizeof(DWORD)));
+  for (DWORD i = 0; function_rvas != nullptr && i < table->NumberOfFunctions;
+       ++i) {
+    if (function_rvas[i] != 0) ++exports.functions;
+  }
   const auto* name_rvas =
       reinterpret_cast<const DWORD*>(at(file_offset(table->AddressOfNames),
                                         table->NumberOfNames * sizeof(DWORD)));

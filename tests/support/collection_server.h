@@ -125,8 +125,10 @@ class CollectionServer {
 
   uint16_t port_ = 0;
   std::string session_;
+#ifndef _WIN32
   // Process id of a server this object started; 0 when shared.
   long child_pid_ = 0;
+#endif
 };
 
 }  // namespace test_support
