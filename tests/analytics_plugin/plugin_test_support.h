@@ -197,7 +197,7 @@ class AnalyticsPluginTest : public testing::Test {
   }
 
   // Delivers the call on "analytics_plugin" and returns the answer, which
-  // must have arrived exactly once before delivery returned.
+  // must arrive exactly once on the engine's turn, never during delivery.
   Reply Call(const std::string& method,
              std::optional<EncodableValue> arguments = std::nullopt) {
     flutter::MethodCall call(
@@ -210,6 +210,8 @@ class AnalyticsPluginTest : public testing::Test {
                                           message->data(), message->size(),
                                           &OnReply, &reply),
               1);
+    EXPECT_EQ(reply.answers, 0) << method << " answered inside delivery";
+    StandinEngineRunTasks();
     EXPECT_EQ(reply.answers, 1) << method;
     return reply;
   }

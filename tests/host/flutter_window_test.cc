@@ -234,6 +234,8 @@ TEST_F(FlutterWindowTest, SubWindowGetsExactlyItsThreePlugins) {
                 },
                 &sink),
             1);
+  EXPECT_FALSE(replied) << "answered inside the delivery";
+  StandinEngineRunTasks();
   ASSERT_TRUE(replied);
 
   FlutterDesktopEngineRef sub_engine = StandinEngineLatestEngine();
