@@ -8,13 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "embedding/encodable_value.h"
-#include "embedding/method_call.h"
-#include "embedding/method_result.h"
-#include "embedding/standard_codec.h"
 #include "standins/engine/screenshot_win32.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/value_notation.h"
+#include "standins/engine/wire_codec.h"
 
 namespace standin {
 
@@ -77,26 +74,6 @@ std::wstring ScenarioPath(const std::wstring& assets_path) {
   }
   return assets_path + L"\\scenario.txt";
 }
-
-// Gathers the decoded reply of a method call as text.
-class DescribingResult : public flutter::MethodResult {
- public:
-  std::string text;
-
- protected:
-  void HandleSuccess(const flutter::EncodableValue* result) override {
-    text = "success " + (result != nullptr ? FormatValueNotation(*result)
-                                           : std::string("null"));
-  }
-  void HandleError(const std::string& code, const std::string& message,
-                   const flutter::EncodableValue* details) override {
-    text = "error " + FormatValueNotation(flutter::EncodableValue(code)) + " " +
-           FormatValueNotation(flutter::EncodableValue(message)) + " " +
-           (details != nullptr ? FormatValueNotation(*details)
-                               : std::string("null"));
-  }
-  void HandleNotImplemented() override { text = "not-implemented"; }
-};
 
 // Calls a table entry through a pointer of the given type. Entries are read
 // as plain function pointers and cast to their signature only here.
@@ -261,17 +238,13 @@ bool ScriptedUi::Execute(const Step& step) {
     case StepKind::kSend:
       return StartMessage(step, step.bytes);
     case StepKind::kMethod: {
-      flutter::EncodableValue arguments;
+      NotationValue arguments;
       std::string error;
       if (!ParseValueNotation(step.value_text, &arguments, &error)) {
         Print(text + " -> bad-value " + error);
         return true;
       }
-      flutter::MethodCall call(
-          step.method, std::make_unique<flutter::EncodableValue>(arguments));
-      auto bytes =
-          flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
-      return StartMessage(step, *bytes);
+      return StartMessage(step, EncodeMethodCall(step.method, arguments));
     }
     case StepKind::kCall:
     case StepKind::kTable: {
@@ -504,25 +477,11 @@ void ScriptedUi::FinishMessage(bool timed_out) {
   } else if (state == ReplyState::kDropped) {
     outcome = "engine-ended";
   } else if (step->kind == StepKind::kMethod) {
-    outcome = DescribeMethodReply(reply);
+    outcome = standin::DescribeMethodReply(reply);
   } else {
     outcome = reply.empty() ? "empty" : HexBytes(reply.data(), reply.size());
   }
   Print(step->text + " -> " + outcome);
-}
-
-std::string ScriptedUi::DescribeMethodReply(
-    const std::vector<uint8_t>& reply) const {
-  if (reply.empty()) {
-    return "not-implemented";
-  }
-  DescribingResult result;
-  if (!flutter::StandardMethodCodec::GetInstance().DecodeReply(
-          reply.data(), reply.size(), &result) ||
-      result.text.empty()) {
-    return "undecodable " + HexBytes(reply.data(), reply.size());
-  }
-  return result.text;
 }
 
 HWND ScriptedUi::TopLevelWindow() const {

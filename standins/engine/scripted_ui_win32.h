@@ -55,7 +55,6 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   bool StartMessage(const Step& step, const std::vector<uint8_t>& bytes);
   // The step waiting for a reply has its answer (or gave up).
   void FinishMessage(bool timed_out);
-  std::string DescribeMethodReply(const std::vector<uint8_t>& reply) const;
 
   HWND TopLevelWindow() const;
   std::string DescribePointer(const void* pointer) const;

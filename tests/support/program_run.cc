@@ -6,6 +6,8 @@
 #include <cstring>
 #include <memory>
 
+#include <gtest/gtest.h>
+
 namespace test_support {
 
 namespace {
@@ -175,6 +177,13 @@ ProgramRun::~ProgramRun() {
   }
   if (output_file_ != INVALID_HANDLE_VALUE) {
     CloseHandle(output_file_);
+  }
+  // The stand-in engine writes every misuse of its interface into the
+  // transcript; any of it fails the test that ran the program.
+  for (const std::string& line : Transcript()) {
+    if (line.rfind("misuse ", 0) == 0) {
+      ADD_FAILURE() << "the program misused the engine: " << line;
+    }
   }
 }
 
