@@ -9,10 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -25,6 +23,7 @@
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
 #include "standins/engine/standin_control.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/json_check.h"
 
 namespace {
@@ -40,12 +39,6 @@ const char* const kKeys[] = {"serverUrl", "enableLog", "activate",
                              "distinctId", "isLoginId", "eventName",
                              "properties", "userId"};
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "analytics_plugin_fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 EncodableValue MakeValue(FuzzedDataProvider& input, int depth);
 
@@ -139,16 +132,16 @@ class Harness {
     const auto message =
         flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
     Answer answer;
-    Check(StandinEngineDeliverMessage(handle_, "analytics_plugin",
+    fuzz::Check(StandinEngineDeliverMessage(handle_, "analytics_plugin",
                                       message->data(), message->size(),
                                       &OnReply, &answer) == 1,
           "the channel is not registered");
     StandinEngineRunTasks();
-    Check(answer.count == 1, "a call was not answered exactly once");
-    Check(!answer.bytes.empty(), "a known method answered not-implemented");
-    Check(answer.bytes[0] == 0 || answer.bytes[0] == 1, "no reply envelope");
+    fuzz::Check(answer.count == 1, "a call was not answered exactly once");
+    fuzz::Check(!answer.bytes.empty(), "a known method answered not-implemented");
+    fuzz::Check(answer.bytes[0] == 0 || answer.bytes[0] == 1, "no reply envelope");
     char first[256];
-    Check(StandinEngineUnacknowledgedMisuse(first, sizeof(first)) == 0,
+    fuzz::Check(StandinEngineUnacknowledgedMisuse(first, sizeof(first)) == 0,
           "the plugin misused the engine");
   }
 
@@ -160,9 +153,7 @@ class Harness {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // The SDK reports refusals and failed uploads line by line.
-  std::cerr.rdbuf(nullptr);
-  std::cout.rdbuf(nullptr);
+  fuzz::QuietStandardStreams();
   return 0;
 }
 
@@ -177,7 +168,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (analytics::SdkTestPeer::HasInstance()) {
       for (const std::string& record : analytics::SdkTestPeer::QueuedRecords(
                analytics::SdkTestPeer::staging_store())) {
-        Check(fuzz::IsValidJson(record), "a queued record is not valid JSON");
+        fuzz::Check(fuzz::IsValidJson(record), "a queued record is not valid JSON");
       }
     }
   }

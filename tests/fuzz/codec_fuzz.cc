@@ -5,7 +5,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <memory>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "embedding/method_result.h"
 #include "embedding/standard_codec.h"
 #include "tests/codec/codec_test_util.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
@@ -29,18 +29,11 @@ class CountingResult : public flutter::MethodResult {
   void HandleNotImplemented() override { ++answers; }
 };
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "codec_fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Malformed input is logged line by line; the checks below are what count.
-  std::cerr.rdbuf(nullptr);
+  fuzz::QuietStandardStreams();
   return 0;
 }
 
@@ -50,19 +43,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<flutter::MethodCall> call =
       codec.DecodeMethodCall(data, size);
   if (call != nullptr) {
-    Check(call->arguments() != nullptr, "a decoded call without arguments");
+    fuzz::Check(call->arguments() != nullptr, "a decoded call without arguments");
     const std::vector<uint8_t> first = *codec.EncodeMethodCall(*call);
     std::unique_ptr<flutter::MethodCall> again =
         codec.DecodeMethodCall(first.data(), first.size());
-    Check(again != nullptr, "re-encoded call does not decode");
-    Check(again->method_name() == call->method_name(), "method name changed");
-    Check(flutter::testing::Identical(*again->arguments(), *call->arguments()),
+    fuzz::Check(again != nullptr, "re-encoded call does not decode");
+    fuzz::Check(again->method_name() == call->method_name(), "method name changed");
+    fuzz::Check(flutter::testing::Identical(*again->arguments(), *call->arguments()),
           "arguments changed in a round trip");
-    Check(*codec.EncodeMethodCall(*again) == first,
+    fuzz::Check(*codec.EncodeMethodCall(*again) == first,
           "re-encoding changed the bytes");
   }
   CountingResult result;
   const bool recognised = codec.DecodeReply(data, size, &result);
-  Check(result.answers == (recognised ? 1 : 0), "reply answered wrongly");
+  fuzz::Check(result.answers == (recognised ? 1 : 0), "reply answered wrongly");
   return 0;
 }

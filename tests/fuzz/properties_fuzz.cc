@@ -5,23 +5,16 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <iostream>
 #include <string>
 #include <vector>
 
 #include "analytics/sdk/properties_node.h"
+#include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/json_check.h"
 
 namespace {
 
-void Check(bool condition, const char* what, const std::string& text) {
-  if (!condition) {
-    std::fprintf(stderr, "properties_fuzz: %s: %s\n", what, text.c_str());
-    std::abort();
-  }
-}
 
 void ApplyOne(FuzzedDataProvider& input, analytics::PropertiesNode* node) {
   const std::string key = input.ConsumeRandomLengthString(64);
@@ -61,8 +54,7 @@ void ApplyOne(FuzzedDataProvider& input, analytics::PropertiesNode* node) {
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Refusals are reported line by line; the checks below are what count.
-  std::cerr.rdbuf(nullptr);
+  fuzz::QuietStandardStreams();
   return 0;
 }
 
@@ -74,13 +66,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   for (const auto& [key, value] : node) {
     if (value.kind == analytics::utils::ValueKind::STRING) {
-      Check(fuzz::IsUtf8(value.string_value), "kept a string not UTF-8",
+      fuzz::Check(fuzz::IsUtf8(value.string_value), "kept a string not UTF-8",
             value.string_value);
-      Check(value.string_value.size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
+      fuzz::Check(value.string_value.size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
             "kept a string over the limit", key);
     }
   }
   const std::string json = analytics::utils::ObjectNode::ToJsonString(node);
-  Check(fuzz::IsValidJson(json), "invalid JSON text", json);
+  fuzz::Check(fuzz::IsValidJson(json), "invalid JSON text", json);
   return 0;
 }

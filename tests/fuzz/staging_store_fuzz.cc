@@ -8,15 +8,14 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iostream>
 #include <string>
 
 #include "analytics/sdk/staging_store.h"
 #include "analytics/sdk/testing/sdk_test_peer.h"
+#include "tests/fuzz/fuzz_check.h"
 
 namespace {
 
@@ -28,29 +27,21 @@ std::string& StagingPath() {
   return path;
 }
 
-void Check(bool condition, const char* what) {
-  if (!condition) {
-    std::fprintf(stderr, "staging_store_fuzz: %s\n", what);
-    std::abort();
-  }
-}
 
 void CheckQueue(analytics::StagingStore& store) {
   const auto records = analytics::SdkTestPeer::QueuedRecords(store);
-  Check(records.size() <= store.capacity(), "queue over capacity");
+  fuzz::Check(records.size() <= store.capacity(), "queue over capacity");
   for (const std::string& record : records) {
-    Check(!record.empty() && record.front() == '{' && record.back() == '}',
+    fuzz::Check(!record.empty() && record.front() == '{' && record.back() == '}',
           "took something that is no record line");
-    Check(record.find('\n') == std::string::npos, "a record spans lines");
+    fuzz::Check(record.find('\n') == std::string::npos, "a record spans lines");
   }
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  // Every failed upload is reported on a line; the checks are what count.
-  std::cerr.rdbuf(nullptr);
-  std::cout.rdbuf(nullptr);
+  fuzz::QuietStandardStreams();
   return 0;
 }
 
@@ -70,17 +61,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   store.LoadStagingFile();
   CheckQueue(store);
-  Check(std::filesystem::file_size(StagingPath()) == 0, "file not emptied");
+  fuzz::Check(std::filesystem::file_size(StagingPath()) == 0, "file not emptied");
 
   const size_t before = store.QueueLength();
   const bool sent = store.FlushBatch(limit, false);
-  Check(sent == (before == 0 || limit == 0), "a failed upload reported sent");
-  Check(store.QueueLength() == before, "a kept batch changed the queue");
+  fuzz::Check(sent == (before == 0 || limit == 0), "a failed upload reported sent");
+  fuzz::Check(store.QueueLength() == before, "a kept batch changed the queue");
   for (int round = 0; round < 4 && store.QueueLength() > 0; ++round) {
     const size_t length = store.QueueLength();
     store.FlushBatch(limit, true);
     const size_t cut = limit < length ? limit : length;
-    Check(store.QueueLength() == length - cut, "dropped a wrong batch");
+    fuzz::Check(store.QueueLength() == length - cut, "dropped a wrong batch");
     CheckQueue(store);
   }
   return 0;
