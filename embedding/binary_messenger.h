@@ -65,8 +65,8 @@ class BinaryMessengerImpl : public BinaryMessenger {
 };
 
 // The engine's message callback. |user_data| is the address of a stored
-// handler entry (a shared MessageHandler). Reads only the message bytes, their size and the response
-// handle of |message|.
+// handler entry (a shared MessageHandler). Reads only the message bytes, their
+// size and the response handle of |message|.
 void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
                              const FlutterDesktopMessage* message,
                              void* user_data);

@@ -90,7 +90,7 @@ using StandinTask = std::function<void(bool run)>;
 
 struct FlutterDesktopEngine {
   int64_t serial = 0;
-  std::thread::id ui_thread;  // the thread that created the engine
+  std::thread::id ui_thread;   // the thread that created the engine
   HWND task_window = nullptr;  // Windows: receives the "run tasks" posts
   std::mutex tasks_mutex;
   std::deque<StandinTask> tasks;

@@ -84,8 +84,8 @@ void LogEvent(int32_t kind, int64_t engine_serial,
   event.engine_serial = engine_serial;
   event.registrar = registrar;
   std::snprintf(event.detail, sizeof(event.detail), "%s", detail.c_str());
-  const bool misuse = kind == kStandinEventMisuse ||
-                      kind == kStandinEventDuplicateResponse;
+  const bool misuse =
+      kind == kStandinEventMisuse || kind == kStandinEventDuplicateResponse;
   Library& library = GetLibrary();
   {
     std::lock_guard<std::mutex> guard(library.events_mutex);
@@ -95,9 +95,10 @@ void LogEvent(int32_t kind, int64_t engine_serial,
     }
   }
   if (misuse) {
-    WriteMisuseToTranscript(
-        (kind == kStandinEventMisuse ? "misuse " : "misuse duplicate response ") +
-        detail);
+    WriteMisuseToTranscript((kind == kStandinEventMisuse
+                                 ? "misuse "
+                                 : "misuse duplicate response ") +
+                            detail);
   }
 }
 
@@ -284,8 +285,8 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   }
   LogEvent(kStandinEventEngineDestroyCalled, serial, nullptr, verdict);
   if (std::strcmp(verdict, "owned") != 0) {
-    Misuse(serial, std::string("FlutterDesktopEngineDestroy: ") + verdict +
-                       " engine");
+    Misuse(serial,
+           std::string("FlutterDesktopEngineDestroy: ") + verdict + " engine");
     return false;
   }
   standin::EndEngine(engine, "FlutterDesktopEngineDestroy");
@@ -485,7 +486,8 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
   if (!IsLive(library.live_registrars, registrar)) {
-    Misuse(0, "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar");
+    Misuse(0,
+           "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar");
     return nullptr;
   }
   return registrar->engine->messenger;
@@ -599,12 +601,12 @@ void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
     // when the engine ends first); never for a texture it does not know.
     if (callback != nullptr && removed) {
       FlutterDesktopEngine* engine = texture_registrar->engine;
-      standin::PostTask(engine, [callback, user_data, serial,
-                                 texture_id](bool) {
-        LogEvent(kStandinEventTextureUnregistered, serial, nullptr,
-                 std::to_string(texture_id));
-        callback(user_data);
-      });
+      standin::PostTask(engine,
+                        [callback, user_data, serial, texture_id](bool) {
+                          LogEvent(kStandinEventTextureUnregistered, serial,
+                                   nullptr, std::to_string(texture_id));
+                          callback(user_data);
+                        });
     }
   });
 }

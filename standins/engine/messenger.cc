@@ -40,8 +40,7 @@ void PostOutgoingReply(FlutterDesktopEngine* engine,
 }
 
 // A response for the UI side, given on the engine's turn.
-void PostResponse(FlutterDesktopEngine* engine,
-                  const StandinResponseSlot& slot,
+void PostResponse(FlutterDesktopEngine* engine, const StandinResponseSlot& slot,
                   std::shared_ptr<Payload> payload) {
   StandinEngineReplyCallback reply = slot.reply;
   void (*on_drop)(void*) = slot.on_drop;
@@ -129,8 +128,7 @@ void EndMessenger(FlutterDesktopEngine* engine) {
     Misuse(engine->serial,
            "engine ended while its thread holds the messenger lock");
   }
-  std::unique_lock<std::mutex> client(messenger->client_mutex,
-                                      std::defer_lock);
+  std::unique_lock<std::mutex> client(messenger->client_mutex, std::defer_lock);
   if (!held_here) {
     client.lock();
   }
@@ -183,14 +181,14 @@ int32_t DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
     handled = messenger->callbacks.count(channel) != 0;
   }
   auto message = std::make_shared<Payload>(data, size);
-  PostTask(engine, [engine, channel, message, reply, on_drop,
-                    user_data](bool run) {
-    if (run) {
-      DispatchQueued(engine, channel, *message, reply, on_drop, user_data);
-    } else if (on_drop != nullptr) {
-      on_drop(user_data);
-    }
-  });
+  PostTask(
+      engine, [engine, channel, message, reply, on_drop, user_data](bool run) {
+        if (run) {
+          DispatchQueued(engine, channel, *message, reply, on_drop, user_data);
+        } else if (on_drop != nullptr) {
+          on_drop(user_data);
+        }
+      });
   return handled ? 1 : 0;
 }
 
@@ -316,8 +314,9 @@ void FlutterDesktopMessengerSendResponse(
                         nullptr, slot.channel);
       return;
     }
-    standin::PostResponse(messenger->engine, slot,
-                          std::make_shared<standin::Payload>(data, data_length));
+    standin::PostResponse(
+        messenger->engine, slot,
+        std::make_shared<standin::Payload>(data, data_length));
   });
 }
 

@@ -1,5 +1,6 @@
 #include "standins/engine/value_notation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -7,7 +8,6 @@
 #include <cstdlib>
 #include <limits>
 #include <string>
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -29,7 +29,9 @@ void InsertEntry(NotationValue* map, NotationValue key, NotationValue entry) {
   auto at = std::lower_bound(
       entries.begin(), entries.end(), key,
       [](const std::pair<NotationValue, NotationValue>& element,
-         const NotationValue& wanted) { return ValueLess(element.first, wanted); });
+         const NotationValue& wanted) {
+        return ValueLess(element.first, wanted);
+      });
   if (at != entries.end() && !ValueLess(key, at->first)) {
     at->second = std::move(entry);
     return;
@@ -546,8 +548,9 @@ std::string FormatValueNotation(const NotationValue& value) {
     case Kind::kMap: {
       std::string out = "{";
       for (size_t i = 0; i < value.entries.size(); ++i) {
-        out += (i == 0 ? "" : ", ") + FormatValueNotation(value.entries[i].first) +
-               ": " + FormatValueNotation(value.entries[i].second);
+        out += (i == 0 ? "" : ", ") +
+               FormatValueNotation(value.entries[i].first) + ": " +
+               FormatValueNotation(value.entries[i].second);
       }
       return out + "}";
     }

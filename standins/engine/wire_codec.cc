@@ -335,13 +335,15 @@ void WriteWireValue(const NotationValue& value, std::vector<uint8_t>* out) {
       return;
     case Kind::kInt32List:
       out->push_back(kTagInt32List);
-      PutTypedList(value.ints, 4,
-                   [](int32_t x) { return static_cast<uint32_t>(x); }, out);
+      PutTypedList(
+          value.ints, 4, [](int32_t x) { return static_cast<uint32_t>(x); },
+          out);
       return;
     case Kind::kInt64List:
       out->push_back(kTagInt64List);
-      PutTypedList(value.longs, 8,
-                   [](int64_t x) { return static_cast<uint64_t>(x); }, out);
+      PutTypedList(
+          value.longs, 8, [](int64_t x) { return static_cast<uint64_t>(x); },
+          out);
       return;
     case Kind::kDoubleList:
       out->push_back(kTagDoubleList);

@@ -84,10 +84,10 @@ TEST_F(AnalyticsPluginTest, EndedRegistrarLeavesNoCallbackForQueuedMessages) {
   const std::unique_ptr<std::vector<uint8_t>> message =
       flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
   Reply reply;
-  ASSERT_EQ(StandinEngineDeliverMessage(handle_, "analytics_plugin",
-                                        message->data(), message->size(),
-                                        &OnReply, &reply),
-            1);
+  ASSERT_EQ(
+      StandinEngineDeliverMessage(handle_, "analytics_plugin", message->data(),
+                                  message->size(), &OnReply, &reply),
+      1);
   // The plugin goes with its registrar while the message waits for the
   // engine's turn; the engine must then find no callback into it.
   ASSERT_EQ(StandinEngineEndRegistrars(handle_), 1);

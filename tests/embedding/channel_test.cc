@@ -436,7 +436,8 @@ TEST_F(EmbeddingChannelTest, ReplyPendingWhenTheEngineEndsIsCalledEmpty) {
   StandinEngineSetOutgoingHandler(nullptr, nullptr);
 }
 
-TEST_F(EmbeddingChannelTest, HandlerIsStoredOnceAndKeepsItsStateBetweenMessages) {
+TEST_F(EmbeddingChannelTest,
+       HandlerIsStoredOnceAndKeepsItsStateBetweenMessages) {
   // Counts the copies of the handler's captures.
   struct CopyCounter {
     explicit CopyCounter(int* copies) : copies(copies) {}

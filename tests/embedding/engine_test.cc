@@ -55,9 +55,7 @@ class EmbeddingEngineTest : public ::testing::Test {
 
   // Misuse fails the test through the check every stand-in test program
   // carries.
-  void TearDown() override {
-    EXPECT_EQ(StandinEngineLiveEngineCount(), 0);
-  }
+  void TearDown() override { EXPECT_EQ(StandinEngineLiveEngineCount(), 0); }
 };
 
 TEST_F(EmbeddingEngineTest, ProjectPathsAreThePlainConcatenation) {
@@ -393,8 +391,10 @@ TEST_F(EmbeddingTextureTest, UnknownSourceIsRefused) {
 }
 
 TEST_F(EmbeddingTextureTest, UnregisterByIdReleasesWithoutACallback) {
-  TextureSource pixels(PixelBufferSource(
-      [](size_t, size_t) -> const FlutterDesktopPixelBuffer* { return nullptr; }));
+  TextureSource pixels(
+      PixelBufferSource([](size_t, size_t) -> const FlutterDesktopPixelBuffer* {
+        return nullptr;
+      }));
   const int64_t id = textures_->RegisterTexture(&pixels);
   ASSERT_GE(id, 0);
   EXPECT_TRUE(textures_->UnregisterTexture(id));
@@ -410,8 +410,10 @@ TEST_F(EmbeddingTextureTest, UnregisterByIdReleasesWithoutACallback) {
 
 TEST_F(EmbeddingTextureTest, ARegistrarWithoutAnEngineHandsNoNullToTheEngine) {
   TextureRegistrarImpl detached(nullptr);
-  TextureSource pixels(PixelBufferSource(
-      [](size_t, size_t) -> const FlutterDesktopPixelBuffer* { return nullptr; }));
+  TextureSource pixels(
+      PixelBufferSource([](size_t, size_t) -> const FlutterDesktopPixelBuffer* {
+        return nullptr;
+      }));
   EXPECT_EQ(detached.RegisterTexture(&pixels), -1);
   EXPECT_FALSE(detached.MarkTextureFrameAvailable(1));
   EXPECT_TRUE(detached.UnregisterTexture(1));

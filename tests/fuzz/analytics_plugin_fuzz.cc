@@ -34,11 +34,10 @@ using flutter::EncodableValue;
 
 const char* const kMethods[] = {"initialize", "trackEvent", "setUserProfile",
                                 "login",      "logout",     "flush"};
-const char* const kKeys[] = {"serverUrl", "enableLog", "activate",
-                             "appName",   "appVersion", "channel",
-                             "distinctId", "isLoginId", "eventName",
+const char* const kKeys[] = {"serverUrl",  "enableLog",  "activate",
+                             "appName",    "appVersion", "channel",
+                             "distinctId", "isLoginId",  "eventName",
                              "properties", "userId"};
-
 
 EncodableValue MakeValue(FuzzedDataProvider& input, int depth);
 
@@ -92,7 +91,8 @@ EncodableValue MakeValue(FuzzedDataProvider& input, int depth) {
 void Confine(EncodableValue* arguments) {
   if (auto* map = std::get_if<EncodableMap>(arguments)) {
     auto found = map->find(EncodableValue("serverUrl"));
-    if (found != map->end() && std::holds_alternative<std::string>(found->second)) {
+    if (found != map->end() &&
+        std::holds_alternative<std::string>(found->second)) {
       found->second = EncodableValue("http://127.0.0.1:9/fuzz");
     }
   }
@@ -133,16 +133,18 @@ class Harness {
         flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
     Answer answer;
     fuzz::Check(StandinEngineDeliverMessage(handle_, "analytics_plugin",
-                                      message->data(), message->size(),
-                                      &OnReply, &answer) == 1,
-          "the channel is not registered");
+                                            message->data(), message->size(),
+                                            &OnReply, &answer) == 1,
+                "the channel is not registered");
     StandinEngineRunTasks();
     fuzz::Check(answer.count == 1, "a call was not answered exactly once");
-    fuzz::Check(!answer.bytes.empty(), "a known method answered not-implemented");
-    fuzz::Check(answer.bytes[0] == 0 || answer.bytes[0] == 1, "no reply envelope");
+    fuzz::Check(!answer.bytes.empty(),
+                "a known method answered not-implemented");
+    fuzz::Check(answer.bytes[0] == 0 || answer.bytes[0] == 1,
+                "no reply envelope");
     char first[256];
     fuzz::Check(StandinEngineUnacknowledgedMisuse(first, sizeof(first)) == 0,
-          "the plugin misused the engine");
+                "the plugin misused the engine");
   }
 
  private:
@@ -168,7 +170,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (analytics::SdkTestPeer::HasInstance()) {
       for (const std::string& record : analytics::SdkTestPeer::QueuedRecords(
                analytics::SdkTestPeer::staging_store())) {
-        fuzz::Check(fuzz::IsValidJson(record), "a queued record is not valid JSON");
+        fuzz::Check(fuzz::IsValidJson(record),
+                    "a queued record is not valid JSON");
       }
     }
   }

@@ -29,7 +29,6 @@ class CountingResult : public flutter::MethodResult {
   void HandleNotImplemented() override { ++answers; }
 };
 
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -43,16 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::unique_ptr<flutter::MethodCall> call =
       codec.DecodeMethodCall(data, size);
   if (call != nullptr) {
-    fuzz::Check(call->arguments() != nullptr, "a decoded call without arguments");
+    fuzz::Check(call->arguments() != nullptr,
+                "a decoded call without arguments");
     const std::vector<uint8_t> first = *codec.EncodeMethodCall(*call);
     std::unique_ptr<flutter::MethodCall> again =
         codec.DecodeMethodCall(first.data(), first.size());
     fuzz::Check(again != nullptr, "re-encoded call does not decode");
-    fuzz::Check(again->method_name() == call->method_name(), "method name changed");
-    fuzz::Check(flutter::testing::Identical(*again->arguments(), *call->arguments()),
-          "arguments changed in a round trip");
+    fuzz::Check(again->method_name() == call->method_name(),
+                "method name changed");
+    fuzz::Check(
+        flutter::testing::Identical(*again->arguments(), *call->arguments()),
+        "arguments changed in a round trip");
     fuzz::Check(*codec.EncodeMethodCall(*again) == first,
-          "re-encoding changed the bytes");
+                "re-encoding changed the bytes");
   }
   CountingResult result;
   const bool recognised = codec.DecodeReply(data, size, &result);

@@ -42,8 +42,8 @@ inline size_t Utf8SequenceAt(const std::string& text, size_t at) {
     }
     code = (code << 6) | (next & 0x3F);
   }
-  const bool overlong = (length == 3 && code < 0x800) ||
-                        (length == 4 && code < 0x10000);
+  const bool overlong =
+      (length == 3 && code < 0x800) || (length == 4 && code < 0x10000);
   const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
   return overlong || surrogate || code > 0x10FFFF ? 0 : length;
 }
@@ -159,8 +159,8 @@ class JsonChecker {
       return std::string("\"\\/bfnrt").find(c) != std::string::npos;
     }
     for (int i = 0; i < 4; ++i, ++at_) {
-      if (at_ >= text_.size() || !std::isxdigit(
-                                     static_cast<unsigned char>(text_[at_]))) {
+      if (at_ >= text_.size() ||
+          !std::isxdigit(static_cast<unsigned char>(text_[at_]))) {
         return false;
       }
     }

@@ -15,7 +15,6 @@
 
 namespace {
 
-
 void ApplyOne(FuzzedDataProvider& input, analytics::PropertiesNode* node) {
   const std::string key = input.ConsumeRandomLengthString(64);
   switch (input.ConsumeIntegralInRange<int>(0, 7)) {
@@ -67,9 +66,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [key, value] : node) {
     if (value.kind == analytics::utils::ValueKind::STRING) {
       fuzz::Check(fuzz::IsUtf8(value.string_value), "kept a string not UTF-8",
-            value.string_value);
-      fuzz::Check(value.string_value.size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
-            "kept a string over the limit", key);
+                  value.string_value);
+      fuzz::Check(
+          value.string_value.size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
+          "kept a string over the limit", key);
     }
   }
   const std::string json = analytics::utils::ObjectNode::ToJsonString(node);

@@ -27,13 +27,13 @@ std::string& StagingPath() {
   return path;
 }
 
-
 void CheckQueue(analytics::StagingStore& store) {
   const auto records = analytics::SdkTestPeer::QueuedRecords(store);
   fuzz::Check(records.size() <= store.capacity(), "queue over capacity");
   for (const std::string& record : records) {
-    fuzz::Check(!record.empty() && record.front() == '{' && record.back() == '}',
-          "took something that is no record line");
+    fuzz::Check(
+        !record.empty() && record.front() == '{' && record.back() == '}',
+        "took something that is no record line");
     fuzz::Check(record.find('\n') == std::string::npos, "a record spans lines");
   }
 }
@@ -61,11 +61,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   store.LoadStagingFile();
   CheckQueue(store);
-  fuzz::Check(std::filesystem::file_size(StagingPath()) == 0, "file not emptied");
+  fuzz::Check(std::filesystem::file_size(StagingPath()) == 0,
+              "file not emptied");
 
   const size_t before = store.QueueLength();
   const bool sent = store.FlushBatch(limit, false);
-  fuzz::Check(sent == (before == 0 || limit == 0), "a failed upload reported sent");
+  fuzz::Check(sent == (before == 0 || limit == 0),
+              "a failed upload reported sent");
   fuzz::Check(store.QueueLength() == before, "a kept batch changed the queue");
   for (int round = 0; round < 4 && store.QueueLength() > 0; ++round) {
     const size_t length = store.QueueLength();

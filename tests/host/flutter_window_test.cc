@@ -34,16 +34,11 @@ constexpr char kMultiWindowChannel[] = "mixin.one/flutter_multi_window";
 // plugin fails here.
 std::vector<std::string> MainWindowPluginNames() {
   return {
-      "FrameWindowPlugin",
-      "ConnectivityPlusWindowsPlugin",
-      "DesktopDropPlugin",
-      "DesktopMultiWindowPlugin",
-      "FvpPluginCApi",
-      "ScreenRetrieverWindowsPluginCApi",
-      "UrlLauncherWindows",
-      "WebviewWindowsPlugin",
-      "WindowManagerPlugin",
-      "AnalyticsPlugin",
+      "FrameWindowPlugin",   "ConnectivityPlusWindowsPlugin",
+      "DesktopDropPlugin",   "DesktopMultiWindowPlugin",
+      "FvpPluginCApi",       "ScreenRetrieverWindowsPluginCApi",
+      "UrlLauncherWindows",  "WebviewWindowsPlugin",
+      "WindowManagerPlugin", "AnalyticsPlugin",
   };
 }
 

@@ -262,8 +262,8 @@ TEST_F(MessagingTest, QueuedWorkIsDroppedWhenTheEngineEnds) {
   Received received;
   FlutterDesktopMessengerSetCallback(messenger_, "c", Record, &received);
   Reply reply;
-  StandinEngineDeliverMessage(engine_, "c", kPayload, sizeof(kPayload),
-                              OnReply, &reply);
+  StandinEngineDeliverMessage(engine_, "c", kPayload, sizeof(kPayload), OnReply,
+                              &reply);
   EXPECT_EQ(StandinEngineShutdown(engine_), 0);
   EXPECT_EQ(StandinEngineRunTasks(), 0);
   EXPECT_EQ(received.calls, 0);

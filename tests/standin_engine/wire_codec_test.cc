@@ -90,9 +90,10 @@ TEST(WireCodecTest, FollowsTheWireRules) {
             (std::vector<uint8_t>{12, 3, 1, 11, 0, 0, 0, 0, 2}));
   EXPECT_EQ(Wire("i32[7]"), (std::vector<uint8_t>{9, 1, 0, 0, 7, 0, 0, 0}));
   EXPECT_EQ(Wire("{\"a\": 1, 1: 2}"),
-            (std::vector<uint8_t>{13, 2, 3, 1, 0, 0, 0, 3, 2, 0, 0, 0, 7, 1,
-                                  'a', 3, 1, 0, 0, 0}));
-  const std::vector<uint8_t> size_254 = Wire("\"" + std::string(254, 'x') + "\"");
+            (std::vector<uint8_t>{13, 2, 3, 1, 0,   0, 0, 3, 2, 0,
+                                  0,  0, 7, 1, 'a', 3, 1, 0, 0, 0}));
+  const std::vector<uint8_t> size_254 =
+      Wire("\"" + std::string(254, 'x') + "\"");
   EXPECT_EQ(std::vector<uint8_t>(size_254.begin(), size_254.begin() + 4),
             (std::vector<uint8_t>{7, 254, 254, 0}));
   const std::vector<uint8_t> size_65536 =
@@ -111,7 +112,8 @@ TEST(WireCodecTest, DescribesRepliesAndRefusesWhatIsNotExactlyOne) {
   EXPECT_EQ(standin::DescribeMethodReply({0, 0, 0}), "undecodable 000000");
   EXPECT_EQ(standin::DescribeMethodReply({0, 15}), "undecodable 000f");
   EXPECT_EQ(standin::DescribeMethodReply({0, 7, 5, 'a'}),
-            "undecodable 000705" "61");
+            "undecodable 000705"
+            "61");
   EXPECT_EQ(standin::DescribeMethodReply({2}), "undecodable 02");
   EXPECT_EQ(standin::DescribeMethodReply({1, 3, 0, 0, 0, 0, 0, 0}),
             "undecodable 0103000000000000");
@@ -120,11 +122,32 @@ TEST(WireCodecTest, DescribesRepliesAndRefusesWhatIsNotExactlyOne) {
 // Values as scenarios send them: every kind, nested, maps written out of key
 // order, sizes at the size field's steps.
 const char* const kScenarioValues[] = {
-    "null", "true", "false", "0", "-2147483648", "2147483647", "9L",
-    "-9223372036854775808L", "0.42", "-0.0", "Infinity", "NaN", "\"\"",
-    "\"quillon \\xe4\\xb8\\xad\"", "u8[]", "u8[0, 255]", "i32[]", "i32[1, -1]",
-    "i64[]", "i64[1, -1]", "f64[]", "f64[0.5, NaN]", "f32[]", "f32[1.5]",
-    "[]", "[null, [1, \"a\"], {}]",
+    "null",
+    "true",
+    "false",
+    "0",
+    "-2147483648",
+    "2147483647",
+    "9L",
+    "-9223372036854775808L",
+    "0.42",
+    "-0.0",
+    "Infinity",
+    "NaN",
+    "\"\"",
+    "\"quillon \\xe4\\xb8\\xad\"",
+    "u8[]",
+    "u8[0, 255]",
+    "i32[]",
+    "i32[1, -1]",
+    "i64[]",
+    "i64[1, -1]",
+    "f64[]",
+    "f64[0.5, NaN]",
+    "f32[]",
+    "f32[1.5]",
+    "[]",
+    "[null, [1, \"a\"], {}]",
     "{\"eventName\": \"opened\", \"properties\": {\"screen\": \"home\", "
     "\"launch_count\": 3L, \"load_seconds\": 0.42, \"first_run\": true}}",
     "{\"z\": 1, \"a\": 2, 3: 4, 3L: 5, null: 6, false: 7, true: 8, "

@@ -1,12 +1,12 @@
 #include "tests/support/program_run.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-
-#include <gtest/gtest.h>
 
 namespace test_support {
 

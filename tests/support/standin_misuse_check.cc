@@ -19,11 +19,12 @@ class MisuseCheck : public testing::EmptyTestEventListener {
   }
   void OnTestEnd(const testing::TestInfo& /*test*/) override {
     char first[256] = {};
-    const int32_t count = StandinEngineUnacknowledgedMisuse(first, sizeof(first));
+    const int32_t count =
+        StandinEngineUnacknowledgedMisuse(first, sizeof(first));
     if (count > 0) {
       // Still the current test: the failure is recorded against it.
-      ADD_FAILURE() << count << " misuse(s) of the stand-in engine, first: "
-                    << first;
+      ADD_FAILURE() << count
+                    << " misuse(s) of the stand-in engine, first: " << first;
       StandinEngineAcknowledgeMisuse();
     }
   }
