@@ -20,6 +20,7 @@ namespace {
 // Distinct ids: whoever subclasses the view may run timers of its own.
 constexpr UINT_PTR kWaitTimer = 0x5A10;
 constexpr UINT_PTR kReplyTimer = 0x5A11;
+constexpr UINT_PTR kPostTimer = 0x5A12;
 constexpr UINT kFrameActionMessage = 0x7FFE;
 // More than a view of any size shows.
 constexpr size_t kRecentLineCount = 80;
@@ -99,6 +100,7 @@ void ScriptedUi::Stop() {
   if (IsWindow(view_)) {
     KillTimer(view_, kWaitTimer);
     KillTimer(view_, kReplyTimer);
+    KillTimer(view_, kPostTimer);
   }
   std::lock_guard<std::mutex> guard(reply_mutex_);
   message_step_ = nullptr;
@@ -124,6 +126,16 @@ void ScriptedUi::OnResume() {
 }
 
 bool ScriptedUi::OnTimer(UINT_PTR timer) {
+  if (timer == kPostTimer) {
+    // Also inside a modal loop a host's handler runs (a window move, say).
+    KillTimer(view_, timer);
+    if (!stopped_) {
+      PostToTopLevel(static_cast<UINT>(later_post_[0]),
+                     static_cast<WPARAM>(later_post_[1]),
+                     static_cast<LPARAM>(later_post_[2]));
+    }
+    return true;
+  }
   if (timer != kWaitTimer && timer != kReplyTimer) {
     return false;
   }
@@ -302,6 +314,16 @@ bool ScriptedUi::Execute(const Step& step) {
             (PostToTopLevel(static_cast<UINT>(step.numbers[0]),
                             static_cast<WPARAM>(step.numbers[1]),
                             static_cast<LPARAM>(step.numbers[2]))
+                 ? "1"
+                 : "0"));
+      return true;
+    case StepKind::kPostLater:
+      later_post_[0] = static_cast<UINT>(step.numbers[1]);
+      later_post_[1] = static_cast<WPARAM>(step.numbers[2]);
+      later_post_[2] = static_cast<LPARAM>(step.numbers[3]);
+      Print(text + " -> " +
+            (SetTimer(view_, kPostTimer, static_cast<UINT>(step.numbers[0]),
+                      nullptr) != 0
                  ? "1"
                  : "0"));
       return true;

@@ -75,6 +75,8 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   size_t next_ = 0;
   Waiting waiting_ = Waiting::kNothing;
   UINT reply_timeout_ms_ = 5000;
+  // What a post-later step posts when its timer fires.
+  uintptr_t later_post_[3] = {0, 0, 0};
 
   // The step waiting for a reply, and the reply; guarded by `reply_mutex_`
   // because replies may come from any thread.

@@ -109,7 +109,7 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
           "wait 100\n"
           "window\n"
           "show\n"
-          "post 0x202 0 0\n"
+          "post-later 300 0x202 0 0\n"
           "method frame/window dragAppWindow\n" +
           initialize + "\n" + track + "\n" + profile + "\n" + login + "\n" +
           member_event + "\n" + flush + "\n" + "wait 300\n" + picture_step +

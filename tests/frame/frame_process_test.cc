@@ -185,9 +185,10 @@ TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
       "method frame/window dragAppWindowX\n"
       "method frame/window dragAppWindow\n"
       "show\n"
-      // Ends the modal move loop that the next call enters: no mouse button
-      // is held in a scripted run.
-      "post 0x202 0 0\n"
+      // Ends the modal move loop that the next call enters (no mouse button
+      // is held in a scripted run): posted once the loop runs, since the
+      // engine delivers the call on a later turn.
+      "post-later 300 0x202 0 0\n"
       "method frame/window dragAppWindow {\"any\": [1, 2]}\n"
       "window\n"
       "destroy\n");
