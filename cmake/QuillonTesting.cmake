@@ -1,9 +1,12 @@
 # quillon_add_gtest(<name> SOURCES <files...> [LIBS <targets...>]
-#                   [LABELS <labels...>] [TIMEOUT <seconds>] [SERIAL])
+#                   [LABELS <labels...>] [TIMEOUT <seconds>] [SERIAL]
+#                   [STANDIN])
 #
 # A GoogleTest program whose cases CTest discovers one by one. In the windows
 # tree the program runs under Wine through CMAKE_CROSSCOMPILING_EMULATOR;
-# discovery happens when the tests run, not when they are built.
+# discovery happens when the tests run, not when they are built. STANDIN: the
+# program runs the stand-in engine in-process, and any misuse of the engine's
+# interface fails the test during which it happened.
 include(GoogleTest)
 
 if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
@@ -12,8 +15,13 @@ if(CMAKE_CROSSCOMPILING AND WIN32 AND NOT CMAKE_CROSSCOMPILING_EMULATOR)
 endif()
 
 function(quillon_add_gtest name)
-  cmake_parse_arguments(ARG "SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "SERIAL;STANDIN" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  if(ARG_STANDIN)
+    target_sources(${name} PRIVATE
+      "${PROJECT_SOURCE_DIR}/tests/support/standin_misuse_check.cc")
+    target_link_libraries(${name} PRIVATE flutter_windows)
+  endif()
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 120)

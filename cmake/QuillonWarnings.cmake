@@ -24,6 +24,17 @@ else()
   endif()
 endif()
 
+if(QUILLON_FUZZ)
+  if(WIN32 OR NOT CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    message(FATAL_ERROR "QUILLON_FUZZ needs a native clang build")
+  endif()
+  # Everything instrumented for coverage and checked; the fuzzer's own main
+  # comes only with the targets (tests/fuzz).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
+                      -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 if(QUILLON_SANITIZE)
   if(WIN32 OR MSVC)
     message(FATAL_ERROR "QUILLON_SANITIZE is for the native (Linux) build")

@@ -106,8 +106,8 @@ void BinaryMessengerImpl::SetMessageHandler(const std::string& channel,
     return;
   }
   // Assigning into an existing entry keeps its address.
-  MessageHandler& stored = handlers_[channel];
-  stored = std::move(handler);
+  std::shared_ptr<MessageHandler>& stored = handlers_[channel];
+  stored = std::make_shared<MessageHandler>(std::move(handler));
   if (messenger_ != nullptr) {
     FlutterDesktopMessengerSetCallback(messenger_, channel.c_str(),
                                        DispatchIncomingMessage, &stored);
@@ -120,18 +120,19 @@ void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
   std::shared_ptr<ResponseSlot> slot;
   try {
     slot = std::make_shared<ResponseSlot>(messenger, message->response_handle);
-    const auto* stored = static_cast<const MessageHandler*>(user_data);
-    if (stored == nullptr || !*stored) {
+    const auto* stored =
+        static_cast<const std::shared_ptr<MessageHandler>*>(user_data);
+    if (stored == nullptr || *stored == nullptr || !**stored) {
       slot->Respond(nullptr, 0, false);
       return;
     }
-    // Run a copy: the handler may replace or clear its own channel's entry,
-    // which destroys the stored one.
-    MessageHandler handler = *stored;
-    handler(message->message, message->message_size,
-            [slot](const uint8_t* data, size_t size) {
-              slot->Respond(data, size, true);
-            });
+    // A second owner, not a copy of the handler: the handler may replace or
+    // clear its own channel's entry while it runs.
+    std::shared_ptr<MessageHandler> handler = *stored;
+    (*handler)(message->message, message->message_size,
+               [slot](const uint8_t* data, size_t size) {
+                 slot->Respond(data, size, true);
+               });
   } catch (const std::exception& e) {
     std::cerr << "Unhandled exception in message handler: " << e.what()
               << std::endl;

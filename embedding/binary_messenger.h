@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <memory>
 #include <string>
 
 #include "embedding/flutter_windows.h"
@@ -56,14 +57,16 @@ class BinaryMessengerImpl : public BinaryMessenger {
 
  private:
   FlutterDesktopMessengerRef messenger_;
-  // Node-based: the engine holds the address of each stored handler, so an
-  // entry must not move while it exists.
-  std::map<std::string, MessageHandler> handlers_;
+  // Node-based: the engine holds the address of each stored entry, so an
+  // entry must not move while it exists. The handler itself is shared so that
+  // a message in progress keeps it alive while it replaces or clears its own
+  // channel; it is stored once and run in place, keeping its state.
+  std::map<std::string, std::shared_ptr<MessageHandler>> handlers_;
 };
 
 // The engine's message callback. |user_data| is the address of a stored
-// MessageHandler. Reads only the message bytes, their size and the response
-// handle of |message|.
+// handler entry (a shared MessageHandler). Reads only the message bytes, their
+// size and the response handle of |message|.
 void DispatchIncomingMessage(FlutterDesktopMessengerRef messenger,
                              const FlutterDesktopMessage* message,
                              void* user_data);

@@ -15,8 +15,10 @@ class FlutterView {
   FlutterView(const FlutterView&) = delete;
   FlutterView& operator=(const FlutterView&) = delete;
 
-  // The view's child window.
-  HWND NativeWindow() const { return FlutterDesktopViewGetHWND(view_); }
+  // The view's child window; null for a view object without a view.
+  HWND NativeWindow() const {
+    return view_ != nullptr ? FlutterDesktopViewGetHWND(view_) : nullptr;
+  }
 
  private:
   FlutterDesktopViewRef view_;

@@ -17,8 +17,10 @@ FlutterViewController::FlutterViewController(int width, int height,
     std::cerr << "Failed to create view controller." << std::endl;
     return;
   }
-  view_ = std::make_unique<FlutterView>(
-      FlutterDesktopViewControllerGetView(controller_));
+  FlutterDesktopViewRef view = FlutterDesktopViewControllerGetView(controller_);
+  if (view != nullptr) {
+    view_ = std::make_unique<FlutterView>(view);
+  }
 }
 
 FlutterViewController::~FlutterViewController() {

@@ -196,6 +196,27 @@ FLUTTER_EXPORT void FlutterDesktopResyncOutputStreams(void);
 #ifdef __cplusplus
 }  // extern "C"
 
+// 64-bit layout: three wide paths, the entrypoint, the count padded to 8, the
+// array, then the two options.
+static_assert(offsetof(FlutterDesktopEngineProperties, icu_data_path) == 8,
+              "ICU data path at offset 8");
+static_assert(offsetof(FlutterDesktopEngineProperties, aot_library_path) == 16,
+              "AOT library path at offset 16");
+static_assert(offsetof(FlutterDesktopEngineProperties, dart_entrypoint) == 24,
+              "entrypoint at offset 24");
+static_assert(offsetof(FlutterDesktopEngineProperties, dart_entrypoint_argc) ==
+                  32,
+              "argument count at offset 32");
+static_assert(offsetof(FlutterDesktopEngineProperties, dart_entrypoint_argv) ==
+                  40,
+              "argument array at offset 40");
+static_assert(offsetof(FlutterDesktopEngineProperties, engine_option_1) == 48,
+              "first option at offset 48");
+static_assert(offsetof(FlutterDesktopEngineProperties, engine_option_2) == 52,
+              "second option at offset 52");
+static_assert(sizeof(FlutterDesktopEngineProperties) == 56,
+              "engine properties record of 56 bytes");
+static_assert(sizeof(int) == 4, "the argument count is a 32-bit number");
 static_assert(offsetof(FlutterDesktopMessage, message) == 16,
               "message bytes at offset 16");
 static_assert(offsetof(FlutterDesktopMessage, message_size) == 24,

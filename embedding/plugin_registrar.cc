@@ -6,10 +6,16 @@ namespace flutter {
 
 PluginRegistrar::PluginRegistrar(FlutterDesktopPluginRegistrarRef registrar)
     : registrar_(registrar) {
+  // A registrar built from null (no running engine) keeps plugins but never
+  // hands a null handle to the engine.
   messenger_ = std::make_unique<BinaryMessengerImpl>(
-      FlutterDesktopPluginRegistrarGetMessenger(registrar_));
+      registrar_ != nullptr
+          ? FlutterDesktopPluginRegistrarGetMessenger(registrar_)
+          : nullptr);
   texture_registrar_ = std::make_unique<TextureRegistrarImpl>(
-      FlutterDesktopRegistrarGetTextureRegistrar(registrar_));
+      registrar_ != nullptr
+          ? FlutterDesktopRegistrarGetTextureRegistrar(registrar_)
+          : nullptr);
 }
 
 PluginRegistrar::~PluginRegistrar() {
@@ -35,7 +41,9 @@ void PluginRegistrar::ClearPlugins() {
 PluginRegistrarWindows::PluginRegistrarWindows(
     FlutterDesktopPluginRegistrarRef registrar)
     : PluginRegistrar(registrar) {
-  FlutterDesktopViewRef view = FlutterDesktopPluginRegistrarGetView(registrar);
+  FlutterDesktopViewRef view =
+      registrar != nullptr ? FlutterDesktopPluginRegistrarGetView(registrar)
+                           : nullptr;
   if (view != nullptr) {
     view_ = std::make_unique<FlutterView>(view);
   }

@@ -69,6 +69,9 @@ TextureRegistrarImpl::TextureRegistrarImpl(
 TextureRegistrarImpl::~TextureRegistrarImpl() = default;
 
 int64_t TextureRegistrarImpl::RegisterTexture(TextureSource* source) {
+  if (texture_registrar_ == nullptr) {
+    return -1;  // a registrar without an engine has no textures
+  }
   FlutterDesktopTextureInfo info = {};
   if (source != nullptr && source->index() == 0) {
     info.type = kFlutterDesktopPixelBufferTexture;
@@ -90,6 +93,9 @@ int64_t TextureRegistrarImpl::RegisterTexture(TextureSource* source) {
 }
 
 bool TextureRegistrarImpl::MarkTextureFrameAvailable(int64_t texture_id) {
+  if (texture_registrar_ == nullptr) {
+    return false;
+  }
   return FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
       texture_registrar_, texture_id);
 }
@@ -101,6 +107,9 @@ bool TextureRegistrarImpl::UnregisterTexture(int64_t texture_id) {
 
 void TextureRegistrarImpl::UnregisterTexture(
     int64_t texture_id, std::function<void()> unregistered) {
+  if (texture_registrar_ == nullptr) {
+    return;  // nothing was registered, so the engine will release nothing
+  }
   if (!unregistered) {
     FlutterDesktopTextureRegistrarUnregisterExternalTexture(
         texture_registrar_, texture_id, nullptr, nullptr);

@@ -37,7 +37,11 @@ FrameWindowPlugin::FrameWindowPlugin(
     std::unique_ptr<flutter::MethodChannel> channel)
     : channel_(std::move(channel)) {}
 
-FrameWindowPlugin::~FrameWindowPlugin() = default;
+FrameWindowPlugin::~FrameWindowPlugin() {
+  // The engine must not keep a callback into a handler table that goes with
+  // the registrar.
+  channel_->SetMethodCallHandler(nullptr);
+}
 
 void FrameWindowPlugin::HandleFrameMethodCall(
     const flutter::MethodCall& call,

@@ -117,12 +117,12 @@ void AnalyticsPlugin::RegisterWithRegistrar(
   flutter::PluginRegistrarWindows* windows_registrar =
       flutter::RegistrarManager::Instance()->GetRegistrar(registrar);
   if (windows_registrar == nullptr) return;
-  // The messenger keeps the handler after the channel object is gone.
-  flutter::MethodChannel channel(windows_registrar->messenger(), kChannelName,
-                                 &flutter::StandardMethodCodec::GetInstance());
   auto plugin = std::make_unique<AnalyticsPlugin>();
   AnalyticsPlugin* plugin_pointer = plugin.get();
-  channel.SetMethodCallHandler(
+  plugin->channel_ = std::make_unique<flutter::MethodChannel>(
+      windows_registrar->messenger(), kChannelName,
+      &flutter::StandardMethodCodec::GetInstance());
+  plugin->channel_->SetMethodCallHandler(
       [plugin_pointer](const flutter::MethodCall& call,
                        std::unique_ptr<MethodResult> result) {
         plugin_pointer->HandleMethodCall(call, std::move(result));
@@ -133,6 +133,11 @@ void AnalyticsPlugin::RegisterWithRegistrar(
 AnalyticsPlugin::AnalyticsPlugin() = default;
 
 AnalyticsPlugin::~AnalyticsPlugin() {
+  // The engine must not keep a callback into a handler table that goes with
+  // the registrar.
+  if (channel_ != nullptr) {
+    channel_->SetMethodCallHandler(nullptr);
+  }
   // The window is closing: the process must be able to end at once.
   Sdk::StopBackgroundWork();
 }

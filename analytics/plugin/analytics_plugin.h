@@ -10,6 +10,7 @@
 #include "embedding/encodable_value.h"
 #include "embedding/flutter_windows.h"
 #include "embedding/method_call.h"
+#include "embedding/method_channel.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin_registrar.h"
 #include "platform/ui_task_queue.h"
@@ -62,6 +63,8 @@ class AnalyticsPlugin : public flutter::Plugin {
   // logging is on.
   void Log(const std::string& line) const;
 
+  // Set when registered; its handler is cleared when the plugin goes.
+  std::unique_ptr<flutter::MethodChannel> channel_;
   bool initialized_ = false;
   std::string server_url_;
   bool enable_log_ = false;

@@ -141,10 +141,10 @@ void ObjectNode::ToJson(std::string* out) const {
   for (const auto& entry : entries_) {
     if (!first) out->push_back(',');
     first = false;
-    // Keys are written as they are; assembly only admits plain names.
-    out->push_back('"');
-    out->append(entry.first);
-    out->append("\":");
+    // Assembly only admits plain names, which escaping leaves as they are;
+    // any other key still makes valid JSON.
+    EscapeJsonString(entry.first, out);
+    out->push_back(':');
     WriteJsonValue(entry.second, out);
   }
   out->push_back('}');
@@ -156,49 +156,65 @@ std::string ObjectNode::ToJsonString(const ObjectNode& node) {
   return text;
 }
 
-bool IsValidUtf8(const std::string& value) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
-  const size_t size = value.size();
+namespace {
+
+// Length of the well-formed multi-byte UTF-8 sequence starting at `i` (no
+// overlong forms, surrogates or code points above U+10FFFF), or 0.
+size_t MultiByteSequenceLength(const unsigned char* bytes, size_t size,
+                               size_t i) {
   // Whether the byte at `at` exists and lies within [low, high].
   auto in = [&](size_t at, unsigned char low, unsigned char high) {
     return at < size && bytes[at] >= low && bytes[at] <= high;
   };
+  const unsigned char lead = bytes[i];
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    return in(i + 1, 0x80, 0xBF) ? 2 : 0;
+  }
+  if (lead >= 0xE0 && lead <= 0xEF) {
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead == 0xE0) low = 0xA0;   // overlong
+    if (lead == 0xED) high = 0x9F;  // surrogates
+    return in(i + 1, low, high) && in(i + 2, 0x80, 0xBF) ? 3 : 0;
+  }
+  if (lead >= 0xF0 && lead <= 0xF4) {
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (lead == 0xF0) low = 0x90;   // overlong
+    if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
+    return in(i + 1, low, high) && in(i + 2, 0x80, 0xBF) &&
+                   in(i + 3, 0x80, 0xBF)
+               ? 4
+               : 0;
+  }
+  return 0;
+}
+
+}  // namespace
+
+bool IsValidUtf8(const std::string& value) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
+  const size_t size = value.size();
   size_t i = 0;
   while (i < size) {
     const unsigned char lead = bytes[i];
     if (lead == 0x09 || lead == 0x0A || lead == 0x0D ||
         (lead >= 0x20 && lead <= 0x7E)) {
       i += 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
-      if (!in(i + 1, 0x80, 0xBF)) return false;
-      i += 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-      unsigned char low = 0x80;
-      unsigned char high = 0xBF;
-      if (lead == 0xE0) low = 0xA0;   // overlong
-      if (lead == 0xED) high = 0x9F;  // surrogates
-      if (!in(i + 1, low, high) || !in(i + 2, 0x80, 0xBF)) return false;
-      i += 3;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-      unsigned char low = 0x80;
-      unsigned char high = 0xBF;
-      if (lead == 0xF0) low = 0x90;   // overlong
-      if (lead == 0xF4) high = 0x8F;  // above U+10FFFF
-      if (!in(i + 1, low, high) || !in(i + 2, 0x80, 0xBF) ||
-          !in(i + 3, 0x80, 0xBF)) {
-        return false;
-      }
-      i += 4;
-    } else {
-      return false;
+      continue;
     }
+    const size_t length = MultiByteSequenceLength(bytes, size, i);
+    if (length == 0) return false;
+    i += length;
   }
   return true;
 }
 
 void EscapeJsonString(const std::string& value, std::string* out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
   out->push_back('"');
-  for (const char c : value) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
     switch (c) {
       case '\b':
         out->append("\\b");
@@ -222,7 +238,23 @@ void EscapeJsonString(const std::string& value, std::string* out) {
         out->append("\\\\");
         break;
       default:
-        out->push_back(c);
+        // Keys are not checked here, nor list items: what would make the
+        // text invalid JSON is escaped instead (a bare control character) or
+        // replaced (a byte outside a well-formed UTF-8 sequence), so the
+        // text stays valid whatever the node holds.
+        if (bytes[i] < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof(escaped), "\\u%04x", bytes[i]);
+          out->append(escaped);
+        } else if (bytes[i] < 0x80) {
+          out->push_back(c);
+        } else if (const size_t length =
+                       MultiByteSequenceLength(bytes, value.size(), i)) {
+          out->append(value, i, length);
+          i += length - 1;
+        } else {
+          out->append("\\ufffd");
+        }
     }
   }
   out->push_back('"');

@@ -118,7 +118,10 @@ struct ValueNode {
 bool IsValidUtf8(const std::string& value);
 
 // Appends `value` to *out as a JSON string: between double quotes, with
-// \b \t \n \f \r, \" and \\ escaped and every other byte copied unchanged.
+// \b \t \n \f \r, \" and \\ escaped, every other control character as
+// \u00XX, every byte outside a well-formed UTF-8 sequence as \ufffd, and
+// every other byte copied unchanged; so the text is valid JSON whatever
+// `value` holds (keys and list items are not checked on the way in).
 void EscapeJsonString(const std::string& value, std::string* out);
 
 // Appends the JSON text of `value` to *out. A NONE value appends nothing.

@@ -147,6 +147,8 @@ class PluginHarness {
     ReplyBytes reply;
     StandinEngineDeliverMessage(handle_, "analytics_plugin", message.data(),
                                 message.size(), &OnReply, &reply);
+    // Delivered, and answered, on the engine's turn.
+    StandinEngineRunTasks();
     return reply.bytes;
   }
 

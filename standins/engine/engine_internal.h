@@ -5,11 +5,14 @@
 
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "embedding/flutter_windows.h"
@@ -35,9 +38,14 @@ struct StandinResponseSlot {
 struct FlutterDesktopMessenger {
   std::atomic<int> references{1};
   int64_t engine_serial = 0;
-  // Held by FlutterDesktopMessengerLock and around every change of `engine`,
-  // so a response given under the lock never races the engine's end.
-  std::recursive_mutex mutex;
+  // The client lock: held between FlutterDesktopMessengerLock and Unlock, and
+  // by the engine while it ends, so a response given under the lock never
+  // races the engine's end. Not recursive, as a real engine's lock need not
+  // be: a second lock on one thread is refused as misuse instead of hanging.
+  std::mutex client_mutex;
+  std::atomic<std::thread::id> client_owner{};
+  // Guards the fields below; never held while calling out.
+  std::mutex mutex;
   FlutterDesktopEngine* engine = nullptr;  // null once the engine has ended
   struct Callback {
     FlutterDesktopMessageCallback function;
@@ -75,8 +83,17 @@ struct FlutterDesktopViewController {
   std::shared_ptr<standin::ScriptedUi> scripted_ui;
 };
 
+// Work the engine does on its own turn of the UI thread's message loop. Run
+// with true on that turn; with false when the engine ends first (the task
+// then only releases what it holds or reports the drop).
+using StandinTask = std::function<void(bool run)>;
+
 struct FlutterDesktopEngine {
   int64_t serial = 0;
+  std::thread::id ui_thread;   // the thread that created the engine
+  HWND task_window = nullptr;  // Windows: receives the "run tasks" posts
+  std::mutex tasks_mutex;
+  std::deque<StandinTask> tasks;
   std::wstring paths[3];  // assets, ICU data, AOT library; resolved
   std::string entrypoint;
   std::vector<std::string> arguments;
@@ -123,6 +140,10 @@ struct Library {
 
   std::mutex events_mutex;
   std::vector<StandinEngineEvent> events;
+  // Misuse (and second responses) not yet acknowledged by a test; survives
+  // StandinEngineClearEvents so a cleared log cannot hide it.
+  int32_t unacknowledged_misuse = 0;
+  std::string first_misuse;
 };
 
 Library& GetLibrary();
@@ -134,6 +155,28 @@ void LogEvent(int32_t kind, int64_t engine_serial,
 
 // True when `engine` is live. Takes the library mutex.
 bool IsLiveEngine(FlutterDesktopEngine* engine);
+
+// Logs a misuse event: a call the real library would not survive or that
+// breaks its contract.
+void Misuse(int64_t serial, const std::string& what);
+
+// Queues `task` for the engine's next turn on its UI thread (on Windows a
+// message posted to the engine's task window; natively the turn is
+// StandinEngineRunTasks).
+void PostTask(FlutterDesktopEngine* engine, StandinTask task);
+// Runs the engine's queued tasks, including those they queue, in order, on
+// the engine's UI thread; returns how many ran. Stops early if a task ends
+// the engine.
+int32_t RunTasks(FlutterDesktopEngine* engine);
+// Hands every queued task `false`: the engine ended before their turn.
+void DropTasks(FlutterDesktopEngine* engine);
+// Windows: the engine's message-only task window (no-ops natively).
+void CreateTaskWindow(FlutterDesktopEngine* engine);
+void DestroyTaskWindow(FlutterDesktopEngine* engine);
+void PostRunTasks(FlutterDesktopEngine* engine);
+// Appends a line to the transcript of a scripted run, if there is one
+// (Windows only).
+void WriteMisuseToTranscript(const std::string& line);
 
 // Delivers a message from the UI side. `on_drop` (may be null) is called with
 // `user_data` instead of `reply` when the engine ends before the response.

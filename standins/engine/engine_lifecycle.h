@@ -24,6 +24,14 @@ int32_t EndEngine(FlutterDesktopEngine* engine, const std::string& by);
 // lives on while references remain.
 void FreeEngine(FlutterDesktopEngine* engine);
 
+// Makes the engine's messenger unavailable: callbacks cleared, unanswered
+// incoming messages dropped (their drop callbacks run).
+void EndMessenger(FlutterDesktopEngine* engine);
+
+// Answers an accepted SendWithReply on the engine's next turn; false for an
+// unknown or already answered id.
+bool AnswerOutgoing(int64_t reply_id, const uint8_t* data, size_t size);
+
 // Gives back one messenger reference; the last one frees it.
 void ReleaseMessenger(FlutterDesktopMessenger* messenger);
 

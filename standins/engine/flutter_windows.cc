@@ -41,59 +41,8 @@ std::wstring ResolvePath(const wchar_t* path) {
 #endif
 }
 
-void Misuse(int64_t serial, const std::string& what) {
-  LogEvent(kStandinEventMisuse, serial, nullptr, what);
-}
-
 bool IsLive(const std::set<const void*>& set, const void* object) {
   return object != nullptr && set.count(object) != 0;
-}
-
-bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
-              const uint8_t* data, size_t size, FlutterDesktopBinaryReply reply,
-              void* user_data, const char* function) {
-  if (!IsLiveMessenger(messenger) || channel == nullptr) {
-    Misuse(0, std::string(function) + ": bad messenger or null channel");
-    return false;
-  }
-  FlutterDesktopEngine* engine;
-  {
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-    engine = messenger->engine;
-  }
-  if (engine == nullptr) {
-    return false;
-  }
-  LogEvent(kStandinEventMessageSent, messenger->engine_serial, nullptr,
-           channel);
-  Library& library = GetLibrary();
-  StandinEngineOutgoingHandler handler;
-  void* handler_data;
-  int64_t reply_id = 0;
-  {
-    std::lock_guard<std::mutex> guard(library.mutex);
-    handler = library.outgoing_handler;
-    handler_data = library.outgoing_user_data;
-    if (handler != nullptr && reply != nullptr) {
-      reply_id = library.next_reply_id++;
-      library.outgoing[reply_id] = {engine, reply, user_data};
-    }
-  }
-  if (handler == nullptr) {
-    // The UI side has no handler: the engine answers with an empty reply.
-    if (reply != nullptr) {
-      reply(nullptr, 0, user_data);
-    }
-    return true;
-  }
-  if (handler(engine, channel, data, size, reply_id, handler_data) == 0) {
-    if (reply_id != 0) {
-      std::lock_guard<std::mutex> guard(library.mutex);
-      library.outgoing.erase(reply_id);
-    }
-    return false;
-  }
-  return true;
 }
 
 // A whole number from the environment, or 0 when unset or not a number.
@@ -135,9 +84,26 @@ void LogEvent(int32_t kind, int64_t engine_serial,
   event.engine_serial = engine_serial;
   event.registrar = registrar;
   std::snprintf(event.detail, sizeof(event.detail), "%s", detail.c_str());
+  const bool misuse =
+      kind == kStandinEventMisuse || kind == kStandinEventDuplicateResponse;
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
-  library.events.push_back(event);
+  {
+    std::lock_guard<std::mutex> guard(library.events_mutex);
+    library.events.push_back(event);
+    if (misuse && library.unacknowledged_misuse++ == 0) {
+      library.first_misuse = detail;
+    }
+  }
+  if (misuse) {
+    WriteMisuseToTranscript((kind == kStandinEventMisuse
+                                 ? "misuse "
+                                 : "misuse duplicate response ") +
+                            detail);
+  }
+}
+
+void Misuse(int64_t serial, const std::string& what) {
+  LogEvent(kStandinEventMisuse, serial, nullptr, what);
 }
 
 bool IsLiveEngine(FlutterDesktopEngine* engine) {
@@ -149,24 +115,6 @@ bool IsLiveEngine(FlutterDesktopEngine* engine) {
     }
   }
   return false;
-}
-
-bool IsLiveMessenger(FlutterDesktopMessenger* messenger) {
-  Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
-  return IsLive(library.live_messengers, messenger);
-}
-
-void ReleaseMessenger(FlutterDesktopMessenger* messenger) {
-  if (messenger->references.fetch_sub(1) != 1) {
-    return;
-  }
-  {
-    Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
-    library.live_messengers.erase(messenger);
-  }
-  delete messenger;
 }
 
 int32_t EndRegistrars(FlutterDesktopEngine* engine) {
@@ -203,31 +151,25 @@ int32_t EndEngine(FlutterDesktopEngine* engine, const std::string& by) {
   // Plugins go while the messenger still works, so they can unregister.
   int32_t handlers_run = EndRegistrars(engine);
 
-  std::vector<std::pair<void (*)(void*), void*>> drops;
-  FlutterDesktopMessenger* messenger = engine->messenger;
-  {
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-    messenger->engine = nullptr;
-    messenger->callbacks.clear();
-    for (auto& entry : messenger->responses) {
-      StandinResponseSlot& slot = *entry.second;
-      if (!slot.used && !slot.dropped) {
-        slot.dropped = true;
-        if (slot.on_drop != nullptr) {
-          drops.emplace_back(slot.on_drop, slot.user_data);
-        }
-      }
-    }
-  }
-  for (auto& [on_drop, user_data] : drops) {
-    on_drop(user_data);
-  }
+  EndMessenger(engine);
+  // What was queued for the engine's turn will not get it.
+  DropTasks(engine);
+  std::vector<Library::OutgoingReply> unanswered;
   {
     std::lock_guard<std::mutex> guard(library.mutex);
     for (auto it = library.outgoing.begin(); it != library.outgoing.end();) {
-      it = it->second.engine == engine ? library.outgoing.erase(it) : ++it;
+      if (it->second.engine == engine) {
+        unanswered.push_back(it->second);
+        it = library.outgoing.erase(it);
+      } else {
+        ++it;
+      }
     }
     engine->texture_registrar->textures.clear();
+  }
+  // A sender waiting for the UI side's answer hears that none will come.
+  for (const Library::OutgoingReply& pending : unanswered) {
+    pending.reply(nullptr, 0, pending.user_data);
   }
   LogEvent(kStandinEventEngineEnded, engine->serial, nullptr, by);
   return handlers_run;
@@ -249,67 +191,10 @@ void FreeEngine(FlutterDesktopEngine* engine) {
     }
     library.live_texture_registrars.erase(engine->texture_registrar.get());
   }
+  DropTasks(engine);
+  DestroyTaskWindow(engine);
   ReleaseMessenger(engine->messenger);
   delete engine;
-}
-
-int32_t DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
-                       const uint8_t* data, size_t size,
-                       StandinEngineReplyCallback reply, void (*on_drop)(void*),
-                       void* user_data) {
-  FlutterDesktopMessenger* messenger;
-  {
-    Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
-    bool live = false;
-    for (FlutterDesktopEngine* candidate : library.engines) {
-      live = live || candidate == engine;
-    }
-    if (!live || !engine->running) {
-      return -1;
-    }
-    messenger = engine->messenger;
-    messenger->references.fetch_add(1);
-  }
-  FlutterDesktopMessenger::Callback callback{nullptr, nullptr};
-  const StandinResponseSlot* handle = nullptr;
-  bool available;
-  {
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-    available = messenger->engine != nullptr;
-    auto found = messenger->callbacks.find(channel);
-    if (available && found != messenger->callbacks.end()) {
-      callback = found->second;
-      auto slot = std::make_unique<StandinResponseSlot>();
-      slot->channel = channel;
-      slot->reply = reply;
-      slot->on_drop = on_drop;
-      slot->user_data = user_data;
-      handle = slot.get();
-      messenger->responses[handle] = std::move(slot);
-    }
-  }
-  int32_t outcome;
-  if (!available) {
-    outcome = -1;
-  } else if (callback.function == nullptr) {
-    if (reply != nullptr) {
-      reply(nullptr, 0, user_data);
-    }
-    outcome = 0;
-  } else {
-    FlutterDesktopMessage message{};
-    message.struct_size = sizeof(message);
-    message.channel = channel.c_str();
-    message.message = data;
-    message.message_size = size;
-    message.response_handle =
-        reinterpret_cast<const FlutterDesktopMessageResponseHandle*>(handle);
-    callback.function(messenger, &message, callback.user_data);
-    outcome = 1;
-  }
-  ReleaseMessenger(messenger);
-  return outcome;
 }
 
 }  // namespace standin
@@ -355,6 +240,8 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     }
     engine->options[0] = properties->engine_option_1;
     engine->options[1] = properties->engine_option_2;
+    engine->ui_thread = std::this_thread::get_id();
+    standin::CreateTaskWindow(engine.get());
     auto messenger = std::make_unique<FlutterDesktopMessenger>();
     auto texture_registrar = std::make_unique<FlutterDesktopTextureRegistrar>();
     texture_registrar->engine = engine.get();
@@ -398,6 +285,8 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   }
   LogEvent(kStandinEventEngineDestroyCalled, serial, nullptr, verdict);
   if (std::strcmp(verdict, "owned") != 0) {
+    Misuse(serial,
+           std::string("FlutterDesktopEngineDestroy: ") + verdict + " engine");
     return false;
   }
   standin::EndEngine(engine, "FlutterDesktopEngineDestroy");
@@ -548,8 +437,11 @@ FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  return IsLive(library.live_controllers, controller) ? &controller->view
-                                                      : nullptr;
+  if (!IsLive(library.live_controllers, controller)) {
+    Misuse(0, "FlutterDesktopViewControllerGetView: not a live controller");
+    return nullptr;
+  }
+  return &controller->view;
 }
 
 bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
@@ -559,6 +451,9 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
     Library& library = GetLibrary();
     std::lock_guard<std::mutex> guard(library.mutex);
     if (!IsLive(library.live_controllers, controller)) {
+      Misuse(0,
+             "FlutterDesktopViewControllerHandleTopLevelWindowProc: not a "
+             "live controller");
       return false;
     }
     ++library.offered_messages[message];
@@ -576,7 +471,11 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  return IsLive(library.live_views, view) ? view->hwnd : nullptr;
+  if (!IsLive(library.live_views, view)) {
+    Misuse(0, "FlutterDesktopViewGetHWND: not a live view");
+    return nullptr;
+  }
+  return view->hwnd;
 }
 
 // ---------------------------------------------------------------------------
@@ -586,26 +485,35 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  return IsLive(library.live_registrars, registrar)
-             ? registrar->engine->messenger
-             : nullptr;
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0,
+           "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar");
+    return nullptr;
+  }
+  return registrar->engine->messenger;
 }
 
 FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  return IsLive(library.live_registrars, registrar)
-             ? registrar->engine->texture_registrar.get()
-             : nullptr;
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0,
+           "FlutterDesktopRegistrarGetTextureRegistrar: not a live registrar");
+    return nullptr;
+  }
+  return registrar->engine->texture_registrar.get();
 }
 
 FlutterDesktopViewRef FlutterDesktopPluginRegistrarGetView(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_registrars, registrar) ||
-      registrar->engine->controller == nullptr) {
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0, "FlutterDesktopPluginRegistrarGetView: not a live registrar");
+    return nullptr;
+  }
+  if (registrar->engine->controller == nullptr) {
     return nullptr;
   }
   return &registrar->engine->controller->view;
@@ -639,130 +547,6 @@ void FlutterDesktopPluginRegistrarSetDestructionHandler(
 
 // ---------------------------------------------------------------------------
 // Messenger
-
-bool FlutterDesktopMessengerSend(FlutterDesktopMessengerRef messenger,
-                                 const char* channel, const uint8_t* message,
-                                 size_t message_size) {
-  return NoThrow(false, [&] {
-    return standin::SendToUi(messenger, channel, message, message_size, nullptr,
-                             nullptr, "FlutterDesktopMessengerSend");
-  });
-}
-
-bool FlutterDesktopMessengerSendWithReply(FlutterDesktopMessengerRef messenger,
-                                          const char* channel,
-                                          const uint8_t* message,
-                                          size_t message_size,
-                                          FlutterDesktopBinaryReply reply,
-                                          void* user_data) {
-  return NoThrow(false, [&] {
-    return standin::SendToUi(messenger, channel, message, message_size, reply,
-                             user_data, "FlutterDesktopMessengerSendWithReply");
-  });
-}
-
-void FlutterDesktopMessengerSendResponse(
-    FlutterDesktopMessengerRef messenger,
-    const FlutterDesktopMessageResponseHandle* handle, const uint8_t* data,
-    size_t data_length) {
-  NoThrowVoid([&] {
-    if (!standin::IsLiveMessenger(messenger)) {
-      Misuse(0, "FlutterDesktopMessengerSendResponse: bad messenger");
-      return;
-    }
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-    auto found = messenger->responses.find(handle);
-    if (found == messenger->responses.end()) {
-      Misuse(messenger->engine_serial,
-             "FlutterDesktopMessengerSendResponse: unknown response handle");
-      return;
-    }
-    StandinResponseSlot& slot = *found->second;
-    if (slot.used) {
-      LogEvent(kStandinEventDuplicateResponse, messenger->engine_serial,
-               nullptr, slot.channel);
-      return;
-    }
-    slot.used = true;
-    if (slot.dropped || messenger->engine == nullptr) {
-      LogEvent(kStandinEventResponseDropped, messenger->engine_serial, nullptr,
-               slot.channel);
-      return;
-    }
-    // Under the messenger's lock, so the engine cannot end halfway.
-    if (slot.reply != nullptr) {
-      slot.reply(data, data_length, slot.user_data);
-    }
-  });
-}
-
-void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
-                                        const char* channel,
-                                        FlutterDesktopMessageCallback callback,
-                                        void* user_data) {
-  NoThrowVoid([&] {
-    if (!standin::IsLiveMessenger(messenger) || channel == nullptr) {
-      Misuse(0,
-             "FlutterDesktopMessengerSetCallback: bad messenger or null "
-             "channel");
-      return;
-    }
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-    if (messenger->engine == nullptr) {
-      return;  // Plugins going after the engine may still clear channels.
-    }
-    if (callback == nullptr) {
-      messenger->callbacks.erase(channel);
-    } else {
-      messenger->callbacks[channel] = {callback, user_data};
-    }
-  });
-}
-
-FlutterDesktopMessengerRef FlutterDesktopMessengerAddRef(
-    FlutterDesktopMessengerRef messenger) {
-  if (!standin::IsLiveMessenger(messenger)) {
-    Misuse(0, "FlutterDesktopMessengerAddRef: bad messenger");
-    return nullptr;
-  }
-  messenger->references.fetch_add(1);
-  return messenger;
-}
-
-void FlutterDesktopMessengerRelease(FlutterDesktopMessengerRef messenger) {
-  if (!standin::IsLiveMessenger(messenger)) {
-    Misuse(0, "FlutterDesktopMessengerRelease: bad messenger");
-    return;
-  }
-  standin::ReleaseMessenger(messenger);
-}
-
-bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
-  if (!standin::IsLiveMessenger(messenger)) {
-    Misuse(0, "FlutterDesktopMessengerIsAvailable: bad messenger");
-    return false;
-  }
-  std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
-  return messenger->engine != nullptr;
-}
-
-FlutterDesktopMessengerRef FlutterDesktopMessengerLock(
-    FlutterDesktopMessengerRef messenger) {
-  if (!standin::IsLiveMessenger(messenger)) {
-    Misuse(0, "FlutterDesktopMessengerLock: bad messenger");
-    return nullptr;
-  }
-  messenger->mutex.lock();
-  return messenger;
-}
-
-void FlutterDesktopMessengerUnlock(FlutterDesktopMessengerRef messenger) {
-  if (!standin::IsLiveMessenger(messenger)) {
-    Misuse(0, "FlutterDesktopMessengerUnlock: bad messenger");
-    return;
-  }
-  messenger->mutex.unlock();
-}
 
 // ---------------------------------------------------------------------------
 // Textures
@@ -813,11 +597,16 @@ void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
              "unknown texture " +
                  std::to_string(texture_id));
     }
-    // The callback runs in every case: the caller frees its state there.
-    if (callback != nullptr) {
-      LogEvent(kStandinEventTextureUnregistered, serial, nullptr,
-               std::to_string(texture_id));
-      callback(user_data);
+    // Called once the engine has released the texture, on a later turn (or
+    // when the engine ends first); never for a texture it does not know.
+    if (callback != nullptr && removed) {
+      FlutterDesktopEngine* engine = texture_registrar->engine;
+      standin::PostTask(engine,
+                        [callback, user_data, serial, texture_id](bool) {
+                          LogEvent(kStandinEventTextureUnregistered, serial,
+                                   nullptr, std::to_string(texture_id));
+                          callback(user_data);
+                        });
     }
   });
 }
@@ -827,6 +616,9 @@ bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
   if (!IsLive(library.live_texture_registrars, texture_registrar)) {
+    Misuse(0,
+           "FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable: "
+           "bad registrar");
     return false;
   }
   auto found = texture_registrar->textures.find(texture_id);

@@ -23,6 +23,12 @@ void StopScriptedUi(FlutterDesktopViewController* /*controller*/) {}
 
 UINT MonitorDpi(HMONITOR /*monitor*/) { return 96; }
 
+// Natively the engine's turn is StandinEngineRunTasks alone.
+void CreateTaskWindow(FlutterDesktopEngine* /*engine*/) {}
+void DestroyTaskWindow(FlutterDesktopEngine* /*engine*/) {}
+void PostRunTasks(FlutterDesktopEngine* /*engine*/) {}
+void WriteMisuseToTranscript(const std::string& /*line*/) {}
+
 void ReopenOutputStreams() {
   std::fflush(stdout);
   std::fflush(stderr);

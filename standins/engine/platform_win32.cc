@@ -11,6 +11,7 @@
 #include "standins/engine/engine_internal.h"
 #include "standins/engine/gdi_handles_win32.h"
 #include "standins/engine/scripted_ui_win32.h"
+#include "standins/engine/transcript.h"
 #include "standins/engine/view_paint_win32.h"
 
 namespace standin {
@@ -19,6 +20,9 @@ namespace {
 
 constexpr wchar_t kViewClass[] = L"FLUTTERVIEW";
 constexpr wchar_t kParkingClass[] = L"QuillonStandinViewParking";
+constexpr wchar_t kTaskClass[] = L"QuillonStandinEngineTasks";
+// Posted to an engine's task window: take the engine's turn.
+constexpr UINT kRunTasks = WM_APP + 0x5A2;
 
 HINSTANCE LibraryModule() {
   HMODULE module = nullptr;
@@ -96,6 +100,19 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
+LRESULT CALLBACK TaskWindowProc(HWND window, UINT message, WPARAM wparam,
+                                LPARAM lparam) {
+  if (message == kRunTasks) {
+    auto* engine = reinterpret_cast<FlutterDesktopEngine*>(
+        GetWindowLongPtrW(window, GWLP_USERDATA));
+    if (engine != nullptr && IsLiveEngine(engine)) {
+      RunTasks(engine);
+    }
+    return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
 bool RegisterClasses() {
   // Registered once for the life of the process; the DLL is never unloaded
   // before its windows are gone.
@@ -114,7 +131,13 @@ bool RegisterClasses() {
     parking.lpfnWndProc = DefWindowProcW;
     parking.hInstance = module;
     parking.lpszClassName = kParkingClass;
-    return RegisterClassExW(&view) != 0 && RegisterClassExW(&parking) != 0;
+    WNDCLASSEXW tasks{};
+    tasks.cbSize = sizeof(tasks);
+    tasks.lpfnWndProc = TaskWindowProc;
+    tasks.hInstance = module;
+    tasks.lpszClassName = kTaskClass;
+    return RegisterClassExW(&view) != 0 && RegisterClassExW(&parking) != 0 &&
+           RegisterClassExW(&tasks) != 0;
   }();
   return registered;
 }
@@ -143,6 +166,44 @@ bool CreateViewWindows(FlutterDesktopViewController* controller, int width,
       0, kViewClass, L"", WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS, 0, 0, width,
       height, controller->parking_window, nullptr, module, controller);
   return controller->view.hwnd != nullptr;
+}
+
+void CreateTaskWindow(FlutterDesktopEngine* engine) {
+  if (!RegisterClasses()) {
+    return;
+  }
+  engine->task_window =
+      CreateWindowExW(0, kTaskClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                      LibraryModule(), nullptr);
+  if (engine->task_window != nullptr) {
+    SetWindowLongPtrW(engine->task_window, GWLP_USERDATA,
+                      reinterpret_cast<LONG_PTR>(engine));
+  }
+}
+
+void DestroyTaskWindow(FlutterDesktopEngine* engine) {
+  if (engine->task_window == nullptr) {
+    return;
+  }
+  // Unlinked first: a window of another thread cannot be destroyed from
+  // here, and a post still queued must not reach a freed engine.
+  SetWindowLongPtrW(engine->task_window, GWLP_USERDATA, 0);
+  DestroyWindow(engine->task_window);
+  engine->task_window = nullptr;
+}
+
+void PostRunTasks(FlutterDesktopEngine* engine) {
+  if (engine->task_window != nullptr) {
+    PostMessageW(engine->task_window, kRunTasks, 0, 0);
+  }
+}
+
+void WriteMisuseToTranscript(const std::string& line) {
+  // Only runs of a program with a transcript: in-process tests see misuse
+  // through the event log.
+  if (GetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr, 0) > 1) {
+    WriteTranscriptLine(line);
+  }
 }
 
 void DestroyViewWindows(FlutterDesktopViewController* controller) {

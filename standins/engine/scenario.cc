@@ -170,12 +170,16 @@ std::string ParseStep(const std::string& line,
     }
     return std::string();
   }
-  if (keyword == "post" || keyword == "frame-move" ||
-      keyword == "frame-action") {
+  if (keyword == "post" || keyword == "post-later" ||
+      keyword == "frame-move" || keyword == "frame-action") {
     step->kind = keyword == "post"         ? StepKind::kPost
+                 : keyword == "post-later" ? StepKind::kPostLater
                  : keyword == "frame-move" ? StepKind::kFrameMove
                                            : StepKind::kFrameAction;
-    size_t count = keyword == "post" ? 3 : keyword == "frame-move" ? 5 : 1;
+    size_t count = keyword == "post"         ? 3
+                   : keyword == "post-later" ? 4
+                   : keyword == "frame-move" ? 5
+                                             : 1;
     if (!want(count).empty()) {
       return want(count);
     }

@@ -18,6 +18,7 @@ enum class StepKind {
   kCall,
   kTable,
   kPost,
+  kPostLater,
   kFrameMove,
   kFrameTitle,
   kFrameRefresh,

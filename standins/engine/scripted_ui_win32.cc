@@ -8,13 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "embedding/encodable_value.h"
-#include "embedding/method_call.h"
-#include "embedding/method_result.h"
-#include "embedding/standard_codec.h"
 #include "standins/engine/screenshot_win32.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/value_notation.h"
+#include "standins/engine/wire_codec.h"
 
 namespace standin {
 
@@ -23,6 +20,7 @@ namespace {
 // Distinct ids: whoever subclasses the view may run timers of its own.
 constexpr UINT_PTR kWaitTimer = 0x5A10;
 constexpr UINT_PTR kReplyTimer = 0x5A11;
+constexpr UINT_PTR kPostTimer = 0x5A12;
 constexpr UINT kFrameActionMessage = 0x7FFE;
 // More than a view of any size shows.
 constexpr size_t kRecentLineCount = 80;
@@ -78,26 +76,6 @@ std::wstring ScenarioPath(const std::wstring& assets_path) {
   return assets_path + L"\\scenario.txt";
 }
 
-// Gathers the decoded reply of a method call as text.
-class DescribingResult : public flutter::MethodResult {
- public:
-  std::string text;
-
- protected:
-  void HandleSuccess(const flutter::EncodableValue* result) override {
-    text = "success " + (result != nullptr ? FormatValueNotation(*result)
-                                           : std::string("null"));
-  }
-  void HandleError(const std::string& code, const std::string& message,
-                   const flutter::EncodableValue* details) override {
-    text = "error " + FormatValueNotation(flutter::EncodableValue(code)) + " " +
-           FormatValueNotation(flutter::EncodableValue(message)) + " " +
-           (details != nullptr ? FormatValueNotation(*details)
-                               : std::string("null"));
-  }
-  void HandleNotImplemented() override { text = "not-implemented"; }
-};
-
 // Calls a table entry through a pointer of the given type. Entries are read
 // as plain function pointers and cast to their signature only here.
 using Entry = void (*)();
@@ -122,6 +100,7 @@ void ScriptedUi::Stop() {
   if (IsWindow(view_)) {
     KillTimer(view_, kWaitTimer);
     KillTimer(view_, kReplyTimer);
+    KillTimer(view_, kPostTimer);
   }
   std::lock_guard<std::mutex> guard(reply_mutex_);
   message_step_ = nullptr;
@@ -147,6 +126,16 @@ void ScriptedUi::OnResume() {
 }
 
 bool ScriptedUi::OnTimer(UINT_PTR timer) {
+  if (timer == kPostTimer) {
+    // Also inside a modal loop a host's handler runs (a window move, say).
+    KillTimer(view_, timer);
+    if (!stopped_) {
+      PostToTopLevel(static_cast<UINT>(later_post_[0]),
+                     static_cast<WPARAM>(later_post_[1]),
+                     static_cast<LPARAM>(later_post_[2]));
+    }
+    return true;
+  }
   if (timer != kWaitTimer && timer != kReplyTimer) {
     return false;
   }
@@ -261,17 +250,13 @@ bool ScriptedUi::Execute(const Step& step) {
     case StepKind::kSend:
       return StartMessage(step, step.bytes);
     case StepKind::kMethod: {
-      flutter::EncodableValue arguments;
+      NotationValue arguments;
       std::string error;
       if (!ParseValueNotation(step.value_text, &arguments, &error)) {
         Print(text + " -> bad-value " + error);
         return true;
       }
-      flutter::MethodCall call(
-          step.method, std::make_unique<flutter::EncodableValue>(arguments));
-      auto bytes =
-          flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
-      return StartMessage(step, *bytes);
+      return StartMessage(step, EncodeMethodCall(step.method, arguments));
     }
     case StepKind::kCall:
     case StepKind::kTable: {
@@ -329,6 +314,16 @@ bool ScriptedUi::Execute(const Step& step) {
             (PostToTopLevel(static_cast<UINT>(step.numbers[0]),
                             static_cast<WPARAM>(step.numbers[1]),
                             static_cast<LPARAM>(step.numbers[2]))
+                 ? "1"
+                 : "0"));
+      return true;
+    case StepKind::kPostLater:
+      later_post_[0] = static_cast<UINT>(step.numbers[1]);
+      later_post_[1] = static_cast<WPARAM>(step.numbers[2]);
+      later_post_[2] = static_cast<LPARAM>(step.numbers[3]);
+      Print(text + " -> " +
+            (SetTimer(view_, kPostTimer, static_cast<UINT>(step.numbers[0]),
+                      nullptr) != 0
                  ? "1"
                  : "0"));
       return true;
@@ -504,25 +499,11 @@ void ScriptedUi::FinishMessage(bool timed_out) {
   } else if (state == ReplyState::kDropped) {
     outcome = "engine-ended";
   } else if (step->kind == StepKind::kMethod) {
-    outcome = DescribeMethodReply(reply);
+    outcome = standin::DescribeMethodReply(reply);
   } else {
     outcome = reply.empty() ? "empty" : HexBytes(reply.data(), reply.size());
   }
   Print(step->text + " -> " + outcome);
-}
-
-std::string ScriptedUi::DescribeMethodReply(
-    const std::vector<uint8_t>& reply) const {
-  if (reply.empty()) {
-    return "not-implemented";
-  }
-  DescribingResult result;
-  if (!flutter::StandardMethodCodec::GetInstance().DecodeReply(
-          reply.data(), reply.size(), &result) ||
-      result.text.empty()) {
-    return "undecodable " + HexBytes(reply.data(), reply.size());
-  }
-  return result.text;
 }
 
 HWND ScriptedUi::TopLevelWindow() const {

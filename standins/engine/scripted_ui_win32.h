@@ -55,7 +55,6 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   bool StartMessage(const Step& step, const std::vector<uint8_t>& bytes);
   // The step waiting for a reply has its answer (or gave up).
   void FinishMessage(bool timed_out);
-  std::string DescribeMethodReply(const std::vector<uint8_t>& reply) const;
 
   HWND TopLevelWindow() const;
   std::string DescribePointer(const void* pointer) const;
@@ -76,6 +75,8 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
   size_t next_ = 0;
   Waiting waiting_ = Waiting::kNothing;
   UINT reply_timeout_ms_ = 5000;
+  // What a post-later step posts when its timer fires.
+  uintptr_t later_post_[3] = {0, 0, 0};
 
   // The step waiting for a reply, and the reply; guarded by `reply_mutex_`
   // because replies may come from any thread.

@@ -178,7 +178,7 @@ int32_t StandinEnginePendingResponseCount(FlutterDesktopEngineRef engine) {
   }
   int32_t count = 0;
   {
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
+    std::lock_guard<std::mutex> guard(messenger->mutex);
     for (const auto& entry : messenger->responses) {
       count += !entry.second->used && !entry.second->dropped ? 1 : 0;
     }
@@ -195,7 +195,7 @@ int32_t StandinEngineHasChannelCallback(FlutterDesktopEngineRef engine,
   }
   int32_t found = 0;
   if (channel != nullptr) {
-    std::lock_guard<std::recursive_mutex> guard(messenger->mutex);
+    std::lock_guard<std::mutex> guard(messenger->mutex);
     found = messenger->callbacks.count(channel) != 0 ? 1 : 0;
   }
   standin::ReleaseMessenger(messenger);
@@ -212,19 +212,8 @@ void StandinEngineSetOutgoingHandler(StandinEngineOutgoingHandler handler,
 
 int32_t StandinEngineAnswerOutgoing(int64_t reply_id, const uint8_t* data,
                                     size_t size) {
-  Library::OutgoingReply pending;
-  {
-    Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
-    auto found = library.outgoing.find(reply_id);
-    if (found == library.outgoing.end()) {
-      return 0;
-    }
-    pending = found->second;
-    library.outgoing.erase(found);
-  }
-  pending.reply(data, size, pending.user_data);
-  return 1;
+  return standin::NoThrow<int32_t>(
+      0, [&] { return standin::AnswerOutgoing(reply_id, data, size) ? 1 : 0; });
 }
 
 int32_t StandinEnginePendingOutgoingCount(FlutterDesktopEngineRef engine) {
@@ -365,6 +354,24 @@ int32_t StandinEngineCountEvents(int32_t kind, int64_t engine_serial) {
       ++count;
     }
   }
+  return count;
+}
+
+int32_t StandinEngineUnacknowledgedMisuse(char* buffer, size_t capacity) {
+  return standin::NoThrow<int32_t>(0, [&] {
+    Library& library = GetLibrary();
+    std::lock_guard<std::mutex> guard(library.events_mutex);
+    CopyText(library.first_misuse, buffer, capacity);
+    return library.unacknowledged_misuse;
+  });
+}
+
+int32_t StandinEngineAcknowledgeMisuse(void) {
+  Library& library = GetLibrary();
+  std::lock_guard<std::mutex> guard(library.events_mutex);
+  const int32_t count = library.unacknowledged_misuse;
+  library.unacknowledged_misuse = 0;
+  library.first_misuse.clear();
   return count;
 }
 

@@ -19,8 +19,16 @@
 //   null as documented and change nothing.
 // - All functions are thread-safe. No callback of this interface is called
 //   while the library holds one of its internal locks, so callbacks may call
-//   back into the library; the one exception is StandinEngineReplyCallback,
-//   which runs under the lock of the engine's messenger (see there).
+//   back into the library.
+// - Like a real engine, the library never calls the native side back inside
+//   the call that caused it: messages to the native side, responses to the UI
+//   side, answers to a native SendWithReply and texture releases are queued
+//   and run on the engine's own turn of its UI thread (the thread that
+//   created it). On Windows the engine posts that turn to the thread's
+//   message loop; StandinEngineRunTasks takes it at once (and is the only
+//   way natively).
+// - Misuse (see kStandinEventMisuse) must fail the test that caused it: the
+//   library counts it until acknowledged, and test fixtures check the count.
 // - Every control is process-wide state; StandinEngineResetControls() puts it
 //   back to the defaults (a fixture's SetUp should call it).
 #ifndef QUILLON_STANDINS_ENGINE_STANDIN_CONTROL_H_
@@ -95,12 +103,18 @@ StandinEngineGetOption(FlutterDesktopEngineRef engine, int32_t which);
 
 // Ends the engine as if it had stopped by itself: the destruction handlers of
 // its registrars run (in registrar creation order), then the messenger
-// becomes unavailable and every unanswered incoming message is dropped. The
+// becomes unavailable, every unanswered incoming message and all queued work
+// is dropped, and every unanswered SendWithReply is answered with no data. The
 // handles stay valid; the owner still destroys the engine or its view
 // controller as usual, which then ends nothing more. Returns the number of
 // destruction handlers run, or -1.
 STANDIN_ENGINE_EXPORT int32_t
 StandinEngineShutdown(FlutterDesktopEngineRef engine);
+
+// Takes the engine's turn for every live engine created on the calling
+// thread: runs their queued work, including what it queues, in order.
+// Returns how many tasks ran.
+STANDIN_ENGINE_EXPORT int32_t StandinEngineRunTasks(void);
 
 // Runs the destruction handler of every registrar of the running engine, in
 // creation order, and clears those handlers; the engine keeps running. The
@@ -115,22 +129,21 @@ StandinEngineEndRegistrars(FlutterDesktopEngineRef engine);
 
 // Receives the native side's reply to a delivered message: the bytes given to
 // FlutterDesktopMessengerSendResponse (null and 0 for an empty reply). It runs
-// at most once, on the thread that called FlutterDesktopMessengerSendResponse,
-// while that thread holds the messenger's lock (so the engine cannot end
-// halfway): it must not wait for another thread that uses the messenger.
+// at most once, on the engine's turn after the response was given.
 typedef void (*StandinEngineReplyCallback)(const uint8_t* data, size_t size,
                                            void* user_data);
 
-// Delivers `size` bytes on `channel` of the engine's messenger, as the user
-// interface would. The native callback registered for the channel runs on the
-// calling thread before this returns, with a fresh response handle.
+// Queues `size` bytes (copied) on `channel` of the engine's messenger, as the
+// user interface would. On the engine's next turn the native callback then
+// registered for the channel runs with a fresh response handle; with none
+// registered by then the message is answered empty, as the engine answers
+// unhandled messages.
 // Returns:
-//   1  the channel's callback ran; `reply` (may be null) is called when the
-//      native side responds: perhaps during the callback, perhaps later or
-//      from another thread, perhaps never. It is never called once the engine
-//      has ended (a response after that is dropped and logged).
-//   0  no callback is registered on the channel; `reply` is called at once
-//      with an empty reply, as the engine answers unhandled messages.
+//   1  queued, and the channel has a callback now; `reply` (may be null) is
+//      called on a turn after the native side responds: perhaps never. It is
+//      never called once the engine has ended (a response after that is
+//      dropped and logged).
+//   0  queued, but no callback is registered on the channel now.
 //  -1  the engine is not live or no longer running; nothing is called.
 STANDIN_ENGINE_EXPORT int32_t StandinEngineDeliverMessage(
     FlutterDesktopEngineRef engine, const char* channel, const uint8_t* data,
@@ -163,16 +176,16 @@ typedef int32_t (*StandinEngineOutgoingHandler)(FlutterDesktopEngineRef engine,
                                                 void* user_data);
 
 // Installs the handler (null removes it). Without a handler every send is
-// accepted and a SendWithReply is answered at once, inside the call, with an
+// accepted and a SendWithReply is answered on the engine's next turn with an
 // empty reply, as for a channel without a handler on the UI side.
 STANDIN_ENGINE_EXPORT void StandinEngineSetOutgoingHandler(
     StandinEngineOutgoingHandler handler, void* user_data);
 
 // Answers an accepted SendWithReply: the sender's reply callback runs on the
-// calling thread with these bytes (null and 0 for an empty reply). Returns 1
-// when the reply was delivered, 0 when the id is unknown, already answered or
-// its engine has ended (an engine drops unanswered replies when it ends,
-// without calling the sender back).
+// engine's next turn with these bytes (null and 0 for an empty reply). Returns
+// 1 when the answer was queued, 0 when the id is unknown, already answered or
+// its engine has ended. An engine that ends calls the sender back for every
+// unanswered SendWithReply with no data (null and 0).
 STANDIN_ENGINE_EXPORT int32_t StandinEngineAnswerOutgoing(int64_t reply_id,
                                                           const uint8_t* data,
                                                           size_t size);
@@ -308,6 +321,15 @@ STANDIN_ENGINE_EXPORT int32_t StandinEngineGetEvent(int32_t index,
 STANDIN_ENGINE_EXPORT int32_t StandinEngineCountEvents(int32_t kind,
                                                        int64_t engine_serial);
 STANDIN_ENGINE_EXPORT void StandinEngineClearEvents(void);
+
+// Number of misuse events and second responses since the last
+// acknowledgement (StandinEngineClearEvents does not reset it); the first
+// one's detail goes to `buffer` as for text out.
+STANDIN_ENGINE_EXPORT int32_t
+StandinEngineUnacknowledgedMisuse(char* buffer, size_t capacity);
+// A test that provokes misuse on purpose acknowledges it: returns the count
+// and sets it back to 0.
+STANDIN_ENGINE_EXPORT int32_t StandinEngineAcknowledgeMisuse(void);
 
 #ifdef __cplusplus
 }  // extern "C"

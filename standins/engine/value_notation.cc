@@ -1,5 +1,6 @@
 #include "standins/engine/value_notation.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cmath>
@@ -8,16 +9,35 @@
 #include <limits>
 #include <string>
 #include <utility>
-#include <variant>
 #include <vector>
 
 namespace standin {
 
 namespace {
 
-using flutter::EncodableList;
-using flutter::EncodableMap;
-using flutter::EncodableValue;
+using Kind = NotationValue::Kind;
+
+NotationValue Make(Kind kind) {
+  NotationValue value;
+  value.kind = kind;
+  return value;
+}
+
+// Later entries of an equal key replace earlier ones, as in a written map.
+void InsertEntry(NotationValue* map, NotationValue key, NotationValue entry) {
+  auto& entries = map->entries;
+  auto at = std::lower_bound(
+      entries.begin(), entries.end(), key,
+      [](const std::pair<NotationValue, NotationValue>& element,
+         const NotationValue& wanted) {
+        return ValueLess(element.first, wanted);
+      });
+  if (at != entries.end() && !ValueLess(key, at->first)) {
+    at->second = std::move(entry);
+    return;
+  }
+  entries.emplace(at, std::move(key), std::move(entry));
+}
 
 // Deep enough for any scenario, shallow enough for the stack.
 constexpr int kMaxDepth = 64;
@@ -31,7 +51,7 @@ class Parser {
  public:
   explicit Parser(const std::string& text) : text_(text) {}
 
-  bool ParseAll(EncodableValue* value, std::string* error) {
+  bool ParseAll(NotationValue* value, std::string* error) {
     bool ok = ParseValue(value, 0);
     if (ok) {
       SkipBlanks();
@@ -102,7 +122,7 @@ class Parser {
     }
   }
 
-  bool ParseValue(EncodableValue* value, int depth) {
+  bool ParseValue(NotationValue* value, int depth) {
     if (depth > kMaxDepth) {
       return Fail("nested too deeply");
     }
@@ -116,33 +136,34 @@ class Parser {
       if (!ParseString(&text)) {
         return false;
       }
-      *value = EncodableValue(std::move(text));
+      *value = Make(Kind::kString);
+      value->text = std::move(text);
       return true;
     }
     if (c == '[') {
       ++position_;
-      EncodableList list;
+      NotationValue list = Make(Kind::kList);
       bool ok = ParseSequence(']', [&] {
-        list.emplace_back();
-        return ParseValue(&list.back(), depth + 1);
+        list.items.emplace_back();
+        return ParseValue(&list.items.back(), depth + 1);
       });
-      *value = EncodableValue(std::move(list));
+      *value = std::move(list);
       return ok;
     }
     if (c == '{') {
       ++position_;
-      EncodableMap map;
+      NotationValue map = Make(Kind::kMap);
       bool ok = ParseSequence('}', [&] {
-        EncodableValue key;
-        EncodableValue entry;
+        NotationValue key;
+        NotationValue entry;
         if (!ParseValue(&key, depth + 1) || !Expect(':') ||
             !ParseValue(&entry, depth + 1)) {
           return false;
         }
-        map[std::move(key)] = std::move(entry);
+        InsertEntry(&map, std::move(key), std::move(entry));
         return true;
       });
-      *value = EncodableValue(std::move(map));
+      *value = std::move(map);
       return ok;
     }
     size_t word_start = position_;
@@ -151,11 +172,12 @@ class Parser {
       return Fail(std::string("unexpected '") + c + "'");
     }
     if (word == "null") {
-      *value = EncodableValue();
+      *value = Make(Kind::kNull);
       return true;
     }
     if (word == "true" || word == "false") {
-      *value = EncodableValue(word == "true");
+      *value = Make(Kind::kBool);
+      value->flag = word == "true";
       return true;
     }
     if (position_ < text_.size() && text_[position_] == '[') {
@@ -249,13 +271,14 @@ class Parser {
     return true;
   }
 
-  bool ParseNumber(const std::string& word, EncodableValue* value) {
+  bool ParseNumber(const std::string& word, NotationValue* value) {
     int64_t integer;
     if (word.size() > 1 && word.back() == 'L') {
       if (!ParseInteger(word.substr(0, word.size() - 1), &integer)) {
         return false;
       }
-      *value = EncodableValue(integer);
+      *value = Make(Kind::kInt64);
+      value->integer = integer;
       return true;
     }
     if (ParseInteger(word, &integer)) {
@@ -263,25 +286,28 @@ class Parser {
           integer > std::numeric_limits<int32_t>::max()) {
         return Fail("'" + word + "' needs the L of a 64-bit integer");
       }
-      *value = EncodableValue(static_cast<int32_t>(integer));
+      *value = Make(Kind::kInt32);
+      value->integer = integer;
       return true;
     }
     double number;
     if (word.find_first_of(".eEIN") != std::string::npos &&
         ParseDouble(word, &number)) {
-      *value = EncodableValue(number);
+      *value = Make(Kind::kDouble);
+      value->number = number;
       return true;
     }
     return false;
   }
 
-  bool ParseTypedList(const std::string& kind, EncodableValue* value) {
+  bool ParseTypedList(const std::string& kind, NotationValue* value) {
     ++position_;  // '['
-    std::vector<uint8_t> bytes;
-    std::vector<int32_t> ints;
-    std::vector<int64_t> longs;
-    std::vector<float> floats;
-    std::vector<double> doubles;
+    NotationValue list;
+    std::vector<uint8_t>& bytes = list.bytes;
+    std::vector<int32_t>& ints = list.ints;
+    std::vector<int64_t>& longs = list.longs;
+    std::vector<float>& floats = list.floats;
+    std::vector<double>& doubles = list.doubles;
     auto element = [&] {
       std::string word = ReadWord();
       int64_t integer = 0;
@@ -325,17 +351,12 @@ class Parser {
     if (!ParseSequence(']', element)) {
       return false;
     }
-    if (kind == "u8") {
-      *value = EncodableValue(std::move(bytes));
-    } else if (kind == "i32") {
-      *value = EncodableValue(std::move(ints));
-    } else if (kind == "i64") {
-      *value = EncodableValue(std::move(longs));
-    } else if (kind == "f32") {
-      *value = EncodableValue(std::move(floats));
-    } else {
-      *value = EncodableValue(std::move(doubles));
-    }
+    list.kind = kind == "u8"    ? Kind::kBytes
+                : kind == "i32" ? Kind::kInt32List
+                : kind == "i64" ? Kind::kInt64List
+                : kind == "f32" ? Kind::kFloatList
+                                : Kind::kDoubleList;
+    *value = std::move(list);
     return true;
   }
 
@@ -411,69 +432,130 @@ std::string FormatItems(const std::string& open, const std::vector<Item>& items,
   return out + "]";
 }
 
+// -1, 0 or 1 for two numbers of one kind; NaN after every other number.
+template <typename Number>
+int CompareNumbers(Number a, Number b) {
+  const bool a_nan = std::isnan(a);
+  const bool b_nan = std::isnan(b);
+  if (a_nan || b_nan) {
+    return a_nan == b_nan ? 0 : (a_nan ? 1 : -1);
+  }
+  return a < b ? -1 : (b < a ? 1 : 0);
+}
+
+template <typename Element, typename Compare>
+int CompareSequences(const std::vector<Element>& a,
+                     const std::vector<Element>& b, Compare compare) {
+  const size_t common = std::min(a.size(), b.size());
+  for (size_t i = 0; i < common; ++i) {
+    const int order = compare(a[i], b[i]);
+    if (order != 0) {
+      return order;
+    }
+  }
+  return a.size() < b.size() ? -1 : (b.size() < a.size() ? 1 : 0);
+}
+
+int Compare(const NotationValue& a, const NotationValue& b) {
+  if (a.kind != b.kind) {
+    return a.kind < b.kind ? -1 : 1;
+  }
+  auto plain = [](auto x, auto y) { return x < y ? -1 : (y < x ? 1 : 0); };
+  auto number = [](auto x, auto y) { return CompareNumbers(x, y); };
+  switch (a.kind) {
+    case Kind::kNull:
+      return 0;
+    case Kind::kBool:
+      return plain(a.flag, b.flag);
+    case Kind::kInt32:
+    case Kind::kInt64:
+      return plain(a.integer, b.integer);
+    case Kind::kDouble:
+      return CompareNumbers(a.number, b.number);
+    case Kind::kString:
+      return CompareSequences(
+          std::vector<uint8_t>(a.text.begin(), a.text.end()),
+          std::vector<uint8_t>(b.text.begin(), b.text.end()), plain);
+    case Kind::kBytes:
+      return CompareSequences(a.bytes, b.bytes, plain);
+    case Kind::kInt32List:
+      return CompareSequences(a.ints, b.ints, plain);
+    case Kind::kInt64List:
+      return CompareSequences(a.longs, b.longs, plain);
+    case Kind::kDoubleList:
+      return CompareSequences(a.doubles, b.doubles, number);
+    case Kind::kFloatList:
+      return CompareSequences(a.floats, b.floats, number);
+    case Kind::kList:
+      return CompareSequences(a.items, b.items, Compare);
+    case Kind::kMap:
+      return CompareSequences(
+          a.entries, b.entries,
+          [](const std::pair<NotationValue, NotationValue>& x,
+             const std::pair<NotationValue, NotationValue>& y) {
+            const int keys = Compare(x.first, y.first);
+            return keys != 0 ? keys : Compare(x.second, y.second);
+          });
+  }
+  return 0;
+}
+
 }  // namespace
 
-bool ParseValueNotation(const std::string& text, flutter::EncodableValue* value,
+bool ValueLess(const NotationValue& a, const NotationValue& b) {
+  return Compare(a, b) < 0;
+}
+
+bool ParseValueNotation(const std::string& text, NotationValue* value,
                         std::string* error) {
   Parser parser(text);
   return parser.ParseAll(value, error);
 }
 
-std::string FormatValueNotation(const flutter::EncodableValue& value) {
-  if (std::holds_alternative<std::monostate>(value)) {
-    return "null";
-  }
-  if (const bool* flag = std::get_if<bool>(&value)) {
-    return *flag ? "true" : "false";
-  }
-  if (const int32_t* integer = std::get_if<int32_t>(&value)) {
-    return std::to_string(*integer);
-  }
-  if (const int64_t* integer = std::get_if<int64_t>(&value)) {
-    return std::to_string(*integer) + "L";
-  }
-  if (const double* number = std::get_if<double>(&value)) {
-    return FormatNumber(*number, 17);
-  }
-  if (const std::string* text = std::get_if<std::string>(&value)) {
-    return FormatString(*text);
-  }
+std::string FormatValueNotation(const NotationValue& value) {
   auto integer_text = [](auto item) { return std::to_string(item); };
-  if (const auto* bytes = std::get_if<std::vector<uint8_t>>(&value)) {
-    return FormatItems("u8[", *bytes, [](uint8_t item) {
-      return std::to_string(static_cast<unsigned>(item));
-    });
-  }
-  if (const auto* ints = std::get_if<std::vector<int32_t>>(&value)) {
-    return FormatItems("i32[", *ints, integer_text);
-  }
-  if (const auto* longs = std::get_if<std::vector<int64_t>>(&value)) {
-    return FormatItems("i64[", *longs, integer_text);
-  }
-  if (const auto* doubles = std::get_if<std::vector<double>>(&value)) {
-    return FormatItems("f64[", *doubles,
-                       [](double item) { return FormatNumber(item, 17); });
-  }
-  if (const auto* floats = std::get_if<std::vector<float>>(&value)) {
-    return FormatItems("f32[", *floats,
-                       [](float item) { return FormatNumber(item, 9); });
-  }
-  if (const auto* list = std::get_if<flutter::EncodableList>(&value)) {
-    return FormatItems("[", *list, [](const flutter::EncodableValue& item) {
-      return FormatValueNotation(item);
-    });
-  }
-  if (const auto* map = std::get_if<flutter::EncodableMap>(&value)) {
-    std::string out = "{";
-    bool first = true;
-    for (const auto& [key, entry] : *map) {
-      out += (first ? "" : ", ") + FormatValueNotation(key) + ": " +
-             FormatValueNotation(entry);
-      first = false;
+  switch (value.kind) {
+    case Kind::kNull:
+      return "null";
+    case Kind::kBool:
+      return value.flag ? "true" : "false";
+    case Kind::kInt32:
+      return std::to_string(value.integer);
+    case Kind::kInt64:
+      return std::to_string(value.integer) + "L";
+    case Kind::kDouble:
+      return FormatNumber(value.number, 17);
+    case Kind::kString:
+      return FormatString(value.text);
+    case Kind::kBytes:
+      return FormatItems("u8[", value.bytes, [](uint8_t item) {
+        return std::to_string(static_cast<unsigned>(item));
+      });
+    case Kind::kInt32List:
+      return FormatItems("i32[", value.ints, integer_text);
+    case Kind::kInt64List:
+      return FormatItems("i64[", value.longs, integer_text);
+    case Kind::kDoubleList:
+      return FormatItems("f64[", value.doubles,
+                         [](double item) { return FormatNumber(item, 17); });
+    case Kind::kFloatList:
+      return FormatItems("f32[", value.floats,
+                         [](float item) { return FormatNumber(item, 9); });
+    case Kind::kList:
+      return FormatItems("[", value.items, [](const NotationValue& item) {
+        return FormatValueNotation(item);
+      });
+    case Kind::kMap: {
+      std::string out = "{";
+      for (size_t i = 0; i < value.entries.size(); ++i) {
+        out += (i == 0 ? "" : ", ") +
+               FormatValueNotation(value.entries[i].first) + ": " +
+               FormatValueNotation(value.entries[i].second);
+      }
+      return out + "}";
     }
-    return out + "}";
   }
-  return "custom";
+  return "null";
 }
 
 }  // namespace standin

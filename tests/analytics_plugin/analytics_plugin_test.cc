@@ -79,6 +79,24 @@ TEST_F(AnalyticsPluginTest,
   EXPECT_FALSE(SdkTestPeer::HasInstance());
 }
 
+TEST_F(AnalyticsPluginTest, EndedRegistrarLeavesNoCallbackForQueuedMessages) {
+  flutter::MethodCall call("flush", nullptr);
+  const std::unique_ptr<std::vector<uint8_t>> message =
+      flutter::StandardMethodCodec::GetInstance().EncodeMethodCall(call);
+  Reply reply;
+  ASSERT_EQ(
+      StandinEngineDeliverMessage(handle_, "analytics_plugin", message->data(),
+                                  message->size(), &OnReply, &reply),
+      1);
+  // The plugin goes with its registrar while the message waits for the
+  // engine's turn; the engine must then find no callback into it.
+  ASSERT_EQ(StandinEngineEndRegistrars(handle_), 1);
+  EXPECT_EQ(StandinEngineHasChannelCallback(handle_, "analytics_plugin"), 0);
+  StandinEngineRunTasks();
+  EXPECT_EQ(reply.answers, 1);
+  EXPECT_EQ(reply.kind, Reply::Kind::kNotImplemented);
+}
+
 TEST_F(AnalyticsPluginTest,
        OtherMethodsAnswerNotInitializedBeforeAndAfterAFailure) {
   const EncodableValue track =

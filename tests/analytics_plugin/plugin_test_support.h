@@ -212,29 +212,33 @@ class AnalyticsPluginTest : public testing::Test {
                                           message->data(), message->size(),
                                           &OnReply, reply),
               1);
+    EXPECT_EQ(reply->answers, 0) << method << " answered inside delivery";
   }
 
-  // Runs the UI thread's pending work until |reply| holds an answer, for at
-  // most |seconds|.
+  // Runs the engine's turns and the UI thread's pending work until |reply|
+  // holds an answer, for at most |seconds|.
   static void PumpUntilAnswered(const Reply& reply, double seconds = 30) {
     const auto deadline =
         std::chrono::steady_clock::now() +
         std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     while (reply.answers == 0 && std::chrono::steady_clock::now() < deadline) {
-      if (platform::RunPendingUiTasks() == 0) {
+      const int engine_tasks = StandinEngineRunTasks();
+      if (platform::RunPendingUiTasks() == 0 && engine_tasks == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     }
   }
 
-  // Delivers the call and returns the answer, which must arrive exactly once
-  // (at once, or for "flush" from the UI thread's pending work).
+  // Delivers the call and returns the answer, which must arrive exactly once,
+  // never during delivery (on the engine's turn, or for "flush" once the UI
+  // thread has run the worker's answer).
   Reply Call(const std::string& method,
              std::optional<EncodableValue> arguments = std::nullopt) {
     Reply reply;
     Send(method, std::move(arguments), &reply);
     PumpUntilAnswered(reply);
     platform::RunPendingUiTasks();
+    StandinEngineRunTasks();
     EXPECT_EQ(reply.answers, 1) << method;
     return reply;
   }

@@ -163,10 +163,21 @@ TEST(ObjectNodeTest, DateTimeIsWrittenInLocalTimeWithMilliseconds) {
 TEST(ObjectNodeTest, StringsAreEscapedOnlyWhereJsonNeedsIt) {
   ObjectNode node;
   node.SetString("s", "tab\tlf\ncr\rq\"bs\\\xE4\xB8\xAD\xE6\x96\x87/");
-  node.SetList("l", {std::string("\b\f\x01", 3)});  // lists are not checked
+  node.SetList("l", {std::string("\b\f", 2)});
   EXPECT_EQ(Json(node),
-            "{\"l\":[\"\\b\\f\x01\"],"
+            "{\"l\":[\"\\b\\f\"],"
             "\"s\":\"tab\\tlf\\ncr\\rq\\\"bs\\\\\xE4\xB8\xAD\xE6\x96\x87/\"}");
+}
+
+TEST(ObjectNodeTest, UncheckedKeysAndListItemsStillMakeValidJson) {
+  // Keys and list items are not checked on the way in; what JSON cannot hold
+  // raw is escaped (control characters) or replaced (broken UTF-8).
+  ObjectNode node;
+  node.SetList("l", {std::string("\x01\x1f\x7f", 3), "\xC0\xAF\xE4\xB8\xAD"});
+  node.SetInt(std::string("k\x00\xFF", 3), 1);
+  EXPECT_EQ(Json(node),
+            "{\"k\\u0000\\ufffd\":1,"
+            "\"l\":[\"\\u0001\\u001f\x7f\",\"\\ufffd\\ufffd\xE4\xB8\xAD\"]}");
 }
 
 TEST(ObjectNodeTest, ToJsonAppendsToExistingText) {

@@ -100,6 +100,7 @@ TEST_F(EngineTest, NoArgumentsAndNullEntrypoint) {
   EXPECT_EQ(Path(engine, 0), "");
   EXPECT_TRUE(FlutterDesktopEngineDestroy(engine));
   EXPECT_EQ(FlutterDesktopEngineCreate(nullptr), nullptr);
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
 }
 
 TEST_F(EngineTest, SamePluginNameGivesSameRegistrarOnOneEngine) {
@@ -236,6 +237,7 @@ TEST_F(EngineTest, ViewControllerOwnsAndEndsTheEngine) {
   EXPECT_EQ(StandinEngineIsRunning(engine), 1);
   EXPECT_EQ(DetailsOf(kStandinEventEngineDestroyCalled, serial),
             std::vector<std::string>{"controller-owned"});
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
 
   FlutterDesktopViewControllerDestroy(controller);
   EXPECT_EQ(StandinEngineSerial(engine), 0) << "the engine is gone";
@@ -360,6 +362,7 @@ TEST_F(EngineTest, TexturesGetIdsFramesAndOneUnregisterCallback) {
   EXPECT_EQ(
       FlutterDesktopTextureRegistrarRegisterExternalTexture(textures, &unknown),
       -1);
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
   EXPECT_EQ(StandinEngineTextureCount(engine), 2);
 
   EXPECT_EQ(StandinEngineFetchTexture(engine, pixel_id, 64, 32), &source);
@@ -376,6 +379,8 @@ TEST_F(EngineTest, TexturesGetIdsFramesAndOneUnregisterCallback) {
   int unregistered = 0;
   FlutterDesktopTextureRegistrarUnregisterExternalTexture(
       textures, pixel_id, CountUnregistered, &unregistered);
+  EXPECT_EQ(unregistered, 0) << "released inside the call";
+  StandinEngineRunTasks();
   EXPECT_EQ(unregistered, 1);
   EXPECT_EQ(StandinEngineTextureCount(engine), 1);
   EXPECT_FALSE(FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
@@ -384,7 +389,12 @@ TEST_F(EngineTest, TexturesGetIdsFramesAndOneUnregisterCallback) {
   FlutterDesktopTextureRegistrarUnregisterExternalTexture(textures, surface_id,
                                                           nullptr, nullptr);
   EXPECT_EQ(StandinEngineTextureCount(engine), 0);
+  // An id the engine does not know is misuse, and its callback never runs.
+  FlutterDesktopTextureRegistrarUnregisterExternalTexture(
+      textures, surface_id, CountUnregistered, &unregistered);
+  StandinEngineRunTasks();
   EXPECT_EQ(unregistered, 1);
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
   FlutterDesktopEngineDestroy(engine);
 }
 
@@ -398,6 +408,7 @@ TEST_F(EngineTest, EngineHandlesAreCheckedNotTrusted) {
   EXPECT_FALSE(FlutterDesktopEngineDestroy(engine));
   EXPECT_EQ(DetailsOf(kStandinEventEngineDestroyCalled),
             (std::vector<std::string>{"owned", "unknown"}));
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
   EXPECT_EQ(DetailsOf(kStandinEventEngineEnded, serial).size(), 1u);
 }
 

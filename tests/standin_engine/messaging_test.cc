@@ -70,9 +70,12 @@ class MessagingTest : public standin_test::StandinTest {
     }
     StandinTest::TearDown();
   }
+  // Queues the message and takes the engine's turn, which delivers it.
   int32_t Deliver(const char* channel, Reply* reply) {
-    return StandinEngineDeliverMessage(engine_, channel, kPayload,
-                                       sizeof(kPayload), OnReply, reply);
+    const int32_t outcome = StandinEngineDeliverMessage(
+        engine_, channel, kPayload, sizeof(kPayload), OnReply, reply);
+    StandinEngineRunTasks();
+    return outcome;
   }
 
   FlutterDesktopEngineRef engine_ = nullptr;
@@ -84,7 +87,11 @@ TEST_F(MessagingTest, DeliversMessageRecordAndAnswersOnceThroughHandle) {
   FlutterDesktopMessengerSetCallback(messenger_, "test/channel", Record,
                                      &received);
   Reply reply;
-  EXPECT_EQ(Deliver("test/channel", &reply), 1);
+  EXPECT_EQ(StandinEngineDeliverMessage(engine_, "test/channel", kPayload,
+                                        sizeof(kPayload), OnReply, &reply),
+            1);
+  EXPECT_EQ(received.calls, 0) << "delivered inside the UI side's call";
+  EXPECT_EQ(StandinEngineRunTasks(), 1);
   ASSERT_EQ(received.calls, 1);
   EXPECT_EQ(received.struct_size, sizeof(FlutterDesktopMessage));
   EXPECT_EQ(received.channel, "test/channel");
@@ -98,11 +105,14 @@ TEST_F(MessagingTest, DeliversMessageRecordAndAnswersOnceThroughHandle) {
                                       sizeof(kAnswer));
   FlutterDesktopMessengerSendResponse(messenger_, received.handle, kPayload,
                                       sizeof(kPayload));
+  EXPECT_EQ(reply.calls, 0) << "answered inside the native side's call";
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_EQ(reply.bytes, std::vector<uint8_t>(kAnswer, kAnswer + 2));
   EXPECT_EQ(StandinEnginePendingResponseCount(engine_), 0);
   EXPECT_EQ(DetailsOf(kStandinEventDuplicateResponse),
             std::vector<std::string>{"test/channel"});
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
 }
 
 TEST_F(MessagingTest, EachMessageGetsItsOwnHandle) {
@@ -117,13 +127,18 @@ TEST_F(MessagingTest, EachMessageGetsItsOwnHandle) {
   // Answer in reverse order: each reply reaches its own sender.
   FlutterDesktopMessengerSendResponse(messenger_, received.handle, kAnswer, 1);
   FlutterDesktopMessengerSendResponse(messenger_, first_handle, kAnswer, 2);
+  StandinEngineRunTasks();
   EXPECT_EQ(first.bytes.size(), 2u);
   EXPECT_EQ(second.bytes.size(), 1u);
 }
 
-TEST_F(MessagingTest, UnhandledChannelGetsEmptyReplyAtOnce) {
+TEST_F(MessagingTest, UnhandledChannelGetsEmptyReplyOnTheNextTurn) {
   Reply reply;
-  EXPECT_EQ(Deliver("nobody/listens", &reply), 0);
+  EXPECT_EQ(StandinEngineDeliverMessage(engine_, "nobody/listens", kPayload,
+                                        sizeof(kPayload), OnReply, &reply),
+            0);
+  EXPECT_EQ(reply.calls, 0);
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_TRUE(reply.was_null);
   EXPECT_TRUE(reply.bytes.empty());
@@ -140,6 +155,7 @@ TEST_F(MessagingTest, OneCallbackPerChannelReplacedAndCleared) {
   EXPECT_EQ(new_callback.calls, 1);
   FlutterDesktopMessengerSendResponse(messenger_, new_callback.handle, nullptr,
                                       0);
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_TRUE(reply.was_null);
 
@@ -172,6 +188,7 @@ TEST_F(MessagingTest, ReplyAfterEngineDestructionIsNotDelivered) {
   FlutterDesktopMessengerRelease(messenger_);
   // The last reference is gone: the messenger no longer exists.
   EXPECT_FALSE(FlutterDesktopMessengerIsAvailable(messenger_));
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 1);
 }
 
 TEST_F(MessagingTest, DeliveryToEndedEngineIsRefused) {
@@ -195,8 +212,62 @@ TEST_F(MessagingTest, ResponseFromAnotherThreadReachesTheUi) {
     FlutterDesktopMessengerUnlock(locked);
   });
   worker.join();
+  // Delivered on the engine's turn of its own thread, not the worker's.
+  EXPECT_EQ(reply.calls, 0);
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_EQ(reply.bytes.size(), sizeof(kAnswer));
+}
+
+TEST_F(MessagingTest, TheMessengerLockIsNotRecursive) {
+  ASSERT_EQ(FlutterDesktopMessengerLock(messenger_), messenger_);
+  // A real engine's lock would hang here; the stand-in refuses and reports.
+  EXPECT_EQ(FlutterDesktopMessengerLock(messenger_), nullptr);
+  FlutterDesktopMessengerUnlock(messenger_);
+  FlutterDesktopMessengerUnlock(messenger_);
+  EXPECT_EQ(DetailsOf(kStandinEventMisuse),
+            (std::vector<std::string>{
+                "FlutterDesktopMessengerLock: second lock on one thread",
+                "FlutterDesktopMessengerUnlock: the thread does not hold the "
+                "lock"}));
+  EXPECT_EQ(StandinEngineAcknowledgeMisuse(), 2);
+  char first[8] = {};
+  EXPECT_EQ(StandinEngineUnacknowledgedMisuse(first, sizeof(first)), 0);
+}
+
+TEST_F(MessagingTest, RegistrarsEndWhileMessagesAreQueued) {
+  Received received;
+  FlutterDesktopPluginRegistrarRef registrar =
+      FlutterDesktopEngineGetPluginRegistrar(engine_, "Plugin");
+  FlutterDesktopPluginRegistrarSetDestructionHandler(
+      registrar, [](FlutterDesktopPluginRegistrarRef ended) {
+        // A plugin that goes clears its channel, as it must.
+        FlutterDesktopMessengerSetCallback(
+            FlutterDesktopPluginRegistrarGetMessenger(ended), "c", nullptr,
+            nullptr);
+      });
+  FlutterDesktopMessengerSetCallback(messenger_, "c", Record, &received);
+  Reply reply;
+  EXPECT_EQ(StandinEngineDeliverMessage(engine_, "c", kPayload,
+                                        sizeof(kPayload), OnReply, &reply),
+            1);
+  EXPECT_EQ(StandinEngineEndRegistrars(engine_), 1);
+  StandinEngineRunTasks();
+  EXPECT_EQ(received.calls, 0);
+  EXPECT_EQ(reply.calls, 1);
+  EXPECT_TRUE(reply.was_null);
+}
+
+TEST_F(MessagingTest, QueuedWorkIsDroppedWhenTheEngineEnds) {
+  Received received;
+  FlutterDesktopMessengerSetCallback(messenger_, "c", Record, &received);
+  Reply reply;
+  StandinEngineDeliverMessage(engine_, "c", kPayload, sizeof(kPayload), OnReply,
+                              &reply);
+  EXPECT_EQ(StandinEngineShutdown(engine_), 0);
+  EXPECT_EQ(StandinEngineRunTasks(), 0);
+  EXPECT_EQ(received.calls, 0);
+  EXPECT_EQ(reply.calls, 0);
 }
 
 TEST_F(MessagingTest, EngineEndWaitsForAHeldMessengerLock) {
@@ -265,6 +336,8 @@ TEST_F(MessagingTest, NativeSendsWithoutUiHandlerGetEmptyReply) {
   Reply reply;
   EXPECT_TRUE(FlutterDesktopMessengerSendWithReply(messenger_, "out", kPayload,
                                                    3, OnReply, &reply));
+  EXPECT_EQ(reply.calls, 0) << "answered inside the send";
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_TRUE(reply.was_null);
   EXPECT_EQ(DetailsOf(kStandinEventMessageSent),
@@ -289,6 +362,8 @@ TEST_F(MessagingTest, NativeSendIsSeenAndAnsweredOnceByTheUi) {
 
   EXPECT_EQ(StandinEngineAnswerOutgoing(outgoing.reply_id, kPayload, 3), 1);
   EXPECT_EQ(StandinEngineAnswerOutgoing(outgoing.reply_id, kPayload, 3), 0);
+  EXPECT_EQ(reply.calls, 0);
+  StandinEngineRunTasks();
   EXPECT_EQ(reply.calls, 1);
   EXPECT_EQ(reply.bytes.size(), 3u);
   EXPECT_EQ(StandinEnginePendingOutgoingCount(engine_), 0);
@@ -306,7 +381,7 @@ TEST_F(MessagingTest, RefusedSendNeverCallsBack) {
   EXPECT_EQ(reply.calls, 0);
 }
 
-TEST_F(MessagingTest, UnansweredNativeSendIsDroppedWhenTheEngineEnds) {
+TEST_F(MessagingTest, UnansweredNativeSendIsAnsweredEmptyWhenTheEngineEnds) {
   Outgoing outgoing;
   StandinEngineSetOutgoingHandler(OnOutgoing, &outgoing);
   Reply reply;
@@ -314,8 +389,11 @@ TEST_F(MessagingTest, UnansweredNativeSendIsDroppedWhenTheEngineEnds) {
                                                    OnReply, &reply));
   FlutterDesktopEngineDestroy(engine_);
   engine_ = nullptr;
+  // The sender hears that no answer will come, and can free what it keeps.
+  EXPECT_EQ(reply.calls, 1);
+  EXPECT_TRUE(reply.was_null);
   EXPECT_EQ(StandinEngineAnswerOutgoing(outgoing.reply_id, kAnswer, 2), 0);
-  EXPECT_EQ(reply.calls, 0);
+  EXPECT_EQ(reply.calls, 1);
 }
 
 }  // namespace

@@ -1,20 +1,13 @@
-// Scenario parsing and the value notation of the scripted user interface.
+// Scenario parsing of the scripted user interface.
 #include "standins/engine/scenario.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <string>
 #include <vector>
 
-#include "embedding/encodable_value.h"
-#include "standins/engine/value_notation.h"
-
 namespace {
 
-using flutter::EncodableList;
-using flutter::EncodableMap;
-using flutter::EncodableValue;
 using standin::EntrySignature;
 using standin::ParseScenario;
 using standin::StepKind;
@@ -139,60 +132,6 @@ TEST(ScenarioTest, IntegersAndHex) {
   EXPECT_EQ(standin::HexBytes(reinterpret_cast<const uint8_t*>("\x01\xab"), 2),
             "01ab");
   EXPECT_EQ(standin::EscapeText("a]b\\c\nd\x7f"), "a\\x5db\\x5cc\\x0ad\\x7f");
-}
-
-EncodableValue Parse(const std::string& text) {
-  EncodableValue value;
-  std::string error;
-  EXPECT_TRUE(standin::ParseValueNotation(text, &value, &error))
-      << text << ": " << error;
-  return value;
-}
-
-TEST(ValueNotationTest, ParsesEachKindOfValue) {
-  EXPECT_EQ(Parse("null"), EncodableValue());
-  EXPECT_EQ(Parse(" true "), EncodableValue(true));
-  EXPECT_EQ(Parse("5"), EncodableValue(int32_t{5}));
-  EXPECT_EQ(Parse("-2147483648"), EncodableValue(int32_t{-2147483647 - 1}));
-  EXPECT_EQ(Parse("5L"), EncodableValue(int64_t{5}));
-  EXPECT_EQ(Parse("-1.5e3"), EncodableValue(-1500.0));
-  EXPECT_EQ(Parse("\"a\\\"b\\x00\\n\""),
-            EncodableValue(std::string("a\"b\0\n", 5)));
-  EXPECT_EQ(Parse("[1, \"x\", [], {}]"),
-            EncodableValue(EncodableList{EncodableValue(1), EncodableValue("x"),
-                                         EncodableValue(EncodableList{}),
-                                         EncodableValue(EncodableMap{})}));
-  EXPECT_EQ(Parse("{\"k\": 1L, 2: null}"),
-            EncodableValue(
-                EncodableMap{{EncodableValue("k"), EncodableValue(int64_t{1})},
-                             {EncodableValue(2), EncodableValue()}}));
-  EXPECT_EQ(Parse("u8[1, 255]"), EncodableValue(std::vector<uint8_t>{1, 255}));
-  EXPECT_EQ(Parse("i64[5L, -1]"), EncodableValue(std::vector<int64_t>{5, -1}));
-  EXPECT_EQ(Parse("f32[0.5]"), EncodableValue(std::vector<float>{0.5f}));
-  EXPECT_TRUE(std::isnan(std::get<double>(Parse("NaN"))));
-}
-
-TEST(ValueNotationTest, RejectsMalformedText) {
-  for (const char* text :
-       {"", "2147483648", "[1, 2", "{1 2}", "\"open", "u8[256]", "nul", "1 2",
-        "\"\\q\"", "1.5.5", "zz[1]",
-        "[[[[[[[[[[[[[[[[[[[[[[[[[[[[["
-        "[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[[]]"}) {
-    EncodableValue value;
-    std::string error;
-    EXPECT_FALSE(standin::ParseValueNotation(text, &value, &error)) << text;
-    EXPECT_FALSE(error.empty()) << text;
-  }
-}
-
-TEST(ValueNotationTest, PrintsWhatItParses) {
-  for (const char* text :
-       {"null", "false", "-7", "7L", "0.1", "1.0", "-Infinity", "1e+300",
-        "\"tab\\there \\\"q\\\" \\x01\"", "[1, [2L, \"x\"]]",
-        "{2: 1, \"a\": [true]}", "u8[0, 9]", "i32[-1]", "i64[4]",
-        "f64[0.5, 2.0]", "f32[0.1]"}) {
-    EXPECT_EQ(standin::FormatValueNotation(Parse(text)), text);
-  }
 }
 
 }  // namespace

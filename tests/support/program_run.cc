@@ -1,5 +1,7 @@
 #include "tests/support/program_run.h"
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
@@ -175,6 +177,13 @@ ProgramRun::~ProgramRun() {
   }
   if (output_file_ != INVALID_HANDLE_VALUE) {
     CloseHandle(output_file_);
+  }
+  // The stand-in engine writes every misuse of its interface into the
+  // transcript; any of it fails the test that ran the program.
+  for (const std::string& line : Transcript()) {
+    if (line.rfind("misuse ", 0) == 0) {
+      ADD_FAILURE() << "the program misused the engine: " << line;
+    }
   }
 }
 

@@ -95,7 +95,8 @@ struct ProgramOptions {
 // file that QUILLON_STANDIN_TRANSCRIPT names and standard output and error
 // going to a file. A process still running when the object goes is killed,
 // so no test leaves an instance behind (holding the single-instance mutex,
-// say).
+// say). Any misuse of the stand-in engine that the transcript records fails
+// the running test when the object goes.
 class ProgramRun {
  public:
   explicit ProgramRun(ProgramOptions options);
