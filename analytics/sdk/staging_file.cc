@@ -43,7 +43,10 @@ class LineReader {
         if (abort_ != nullptr && *abort_) return false;
         size_ = std::fread(buffer_, 1, sizeof(buffer_), file_);
         at_ = 0;
-        if (size_ == 0) return any;
+        if (size_ == 0) {
+          if (!any) return false;
+          break;  // a last line without its end: checked like the others
+        }
       }
       any = true;
       const char* start = buffer_ + at_;

@@ -1,20 +1,21 @@
 // The staging store reading an arbitrary staging file, then cutting batches:
-// it keeps at most its capacity, takes only whole record lines, empties the
-// file, keeps a failed batch when asked to and drops exactly one batch when
-// told to. The upload fails at once (no server address), so nothing leaves
-// the machine.
+// the queue keeps within its limits, holds only whole record lines, stays
+// the same through a compaction and a failed round, and takes a new record
+// at its end. The upload fails at once (no server address), so nothing
+// leaves the machine.
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "analytics/sdk/staging_store.h"
-#include "analytics/sdk/testing/sdk_test_peer.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -27,15 +28,18 @@ std::string& StagingPath() {
   return path;
 }
 
-void CheckQueue(analytics::StagingStore& store) {
-  const auto records = analytics::SdkTestPeer::QueuedRecords(store);
-  fuzz::Check(records.size() <= store.capacity(), "queue over capacity");
+std::vector<std::string> CheckedQueue(analytics::StagingStore& store,
+                                      const analytics::StagingLimits& limits) {
+  std::vector<std::string> records = store.QueuedRecords();
+  fuzz::Check(records.size() <= limits.capacity, "queue over capacity");
+  uint64_t total = 0;
   for (const std::string& record : records) {
-    fuzz::Check(
-        !record.empty() && record.front() == '{' && record.back() == '}',
-        "took something that is no record line");
     fuzz::Check(record.find('\n') == std::string::npos, "a record spans lines");
+    fuzz::Check(record.size() <= limits.max_record_bytes, "an overlong record");
+    total += record.size() + 1;
   }
+  fuzz::Check(total <= limits.max_total_bytes, "queue over its byte limit");
+  return records;
 }
 
 }  // namespace
@@ -47,34 +51,35 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
-  const int32_t capacity = input.ConsumeIntegralInRange<int32_t>(-1, 40);
-  const size_t limit = input.ConsumeIntegralInRange<size_t>(0, 12);
-  const int queued = input.ConsumeIntegralInRange<int>(0, 5);
-  analytics::StagingStore store("", StagingPath(), capacity);
-  store.SetLogEnabled(input.ConsumeBool());
-  for (int i = 0; i < queued; ++i) {
-    store.AddRecord("{\"queued\":" + std::to_string(i) + "}");
-  }
+  analytics::StagingLimits limits;
+  limits.capacity = input.ConsumeIntegralInRange<size_t>(0, 40);
+  limits.max_record_bytes = input.ConsumeIntegralInRange<size_t>(1, 64);
+  limits.max_total_bytes = input.ConsumeIntegralInRange<uint64_t>(0, 512);
+  const size_t batch_limit = input.ConsumeIntegralInRange<size_t>(0, 12);
+  const bool log = input.ConsumeBool();
   {
     const std::string file = input.ConsumeRemainingBytesAsString();
     std::ofstream(StagingPath(), std::ios::binary | std::ios::trunc) << file;
   }
-  store.LoadStagingFile();
-  CheckQueue(store);
-  fuzz::Check(std::filesystem::file_size(StagingPath()) == 0,
-              "file not emptied");
+  analytics::StagingStore store("", StagingPath(), limits);
+  store.SetLogEnabled(log);
+  const std::vector<std::string> queue = CheckedQueue(store, limits);
+  store.Compact();
+  fuzz::Check(CheckedQueue(store, limits) == queue, "compaction changed it");
 
-  const size_t before = store.QueueLength();
-  const bool sent = store.FlushBatch(limit, false);
-  fuzz::Check(sent == (before == 0 || limit == 0),
-              "a failed upload reported sent");
-  fuzz::Check(store.QueueLength() == before, "a kept batch changed the queue");
-  for (int round = 0; round < 4 && store.QueueLength() > 0; ++round) {
-    const size_t length = store.QueueLength();
-    store.FlushBatch(limit, true);
-    const size_t cut = limit < length ? limit : length;
-    fuzz::Check(store.QueueLength() == length - cut, "dropped a wrong batch");
-    CheckQueue(store);
+  analytics::FlushControl control;
+  control.deadline = std::chrono::steady_clock::now();
+  control.wait = [](long) { return false; };
+  const bool sent = store.FlushRound(batch_limit, control);
+  fuzz::Check(!sent || queue.empty(), "a failed upload reported sent");
+  fuzz::Check(CheckedQueue(store, limits) == queue, "a failed round lost data");
+
+  const std::string added = "{\"added\":1}";
+  store.AddRecord(added);
+  const std::vector<std::string> after = CheckedQueue(store, limits);
+  if (limits.capacity > 0 && added.size() <= limits.max_record_bytes &&
+      added.size() + 1 <= limits.max_total_bytes) {
+    fuzz::Check(!after.empty() && after.back() == added, "new record missing");
   }
   return 0;
 }
