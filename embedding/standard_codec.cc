@@ -208,7 +208,8 @@ void WriteScalar(uint8_t tag, T number, Writer* stream) {
 
 // Adds a decoded pair; on a duplicate key the first pair stays. Keys from
 // our own writer arrive in order, so the end is tried first.
-void AddMapEntry(EncodableMap* map, EncodableValue key, EncodableValue value) {
+void AddMapEntry(EncodableMap* map, EncodableValue&& key,
+                 EncodableValue&& value) {
   auto at = map->end();
   if (!map->empty() && !(std::prev(at)->first < key)) {
     at = map->lower_bound(key);
