@@ -224,8 +224,7 @@ void AddMapEntry(EncodableMap* map, EncodableValue&& key,
 // |Nested| is called as nested(stream) for reads and nested(value, stream)
 // for writes.
 template <typename Reader, typename Nested>
-EncodableValue ReadStandard(uint8_t type, Reader* stream,
-                            const Nested& nested);
+EncodableValue ReadStandard(uint8_t type, Reader* stream, const Nested& nested);
 
 template <typename Reader, typename Nested>
 EncodableValue ReadList(Reader* stream, const Nested& nested) {

@@ -34,11 +34,10 @@ ObjectNode& ObjectNode::operator=(const ObjectNode& other) {
 }
 
 ObjectNode::Entries::iterator ObjectNode::LowerBound(const std::string& key) {
-  return std::lower_bound(
-      entries_.begin(), entries_.end(), key,
-      [](const Entry& entry, const std::string& k) {
-        return ByteOrder()(entry.first, k);
-      });
+  return std::lower_bound(entries_.begin(), entries_.end(), key,
+                          [](const Entry& entry, const std::string& k) {
+                            return ByteOrder()(entry.first, k);
+                          });
 }
 
 ObjectNode::Entries::const_iterator ObjectNode::LowerBound(

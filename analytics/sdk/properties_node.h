@@ -2,8 +2,8 @@
 #define ANALYTICS_SDK_PROPERTIES_NODE_H_
 
 #include <cstdint>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace analytics {

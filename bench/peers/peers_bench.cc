@@ -8,7 +8,6 @@
 //   taskset -c 1 peers_bench [--benchmark_repetitions=5]
 
 #include <benchmark/benchmark.h>
-#include <msgpack.hpp>
 #include <rapidjson/stringbuffer.h>
 #include <rapidjson/writer.h>
 #include <zlib.h>
@@ -18,6 +17,7 @@
 #include <cstring>
 #include <map>
 #include <memory>
+#include <msgpack.hpp>
 #include <string>
 #include <vector>
 
@@ -151,7 +151,8 @@ void BM_A_Decode_Project(benchmark::State& state) {
 void BM_A_Decode_Msgpack(benchmark::State& state) {
   const msgpack::sbuffer packed = PackedCall();
   for (auto _ : state) {
-    msgpack::object_handle handle = msgpack::unpack(packed.data(), packed.size());
+    msgpack::object_handle handle =
+        msgpack::unpack(packed.data(), packed.size());
     benchmark::DoNotOptimize(handle.get().type);
   }
 }
@@ -301,9 +302,9 @@ void WriteEntries(rapidjson::Writer<rapidjson::StringBuffer>* writer,
   writer->EndObject();
 }
 
-std::string RapidRecord() {
-  rapidjson::StringBuffer buffer;
-  rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
+// The record written by RapidJSON straight from the workload's values.
+void WriteRapidRecord(rapidjson::StringBuffer* buffer) {
+  rapidjson::Writer<rapidjson::StringBuffer> writer(*buffer);
   writer.StartObject();
   writer.Key("_track_id");
   writer.Int64(pw::kRecordTrackId);
@@ -320,6 +321,11 @@ std::string RapidRecord() {
   writer.Key("type");
   writer.String(pw::kRecordType);
   writer.EndObject();
+}
+
+std::string RapidRecord() {
+  rapidjson::StringBuffer buffer;
+  WriteRapidRecord(&buffer);
   return std::string(buffer.GetString(), buffer.GetSize());
 }
 
@@ -342,23 +348,7 @@ void BM_D_Write_Project(benchmark::State& state) {
 void BM_D_Write_RapidJson(benchmark::State& state) {
   for (auto _ : state) {
     rapidjson::StringBuffer buffer;
-    rapidjson::Writer<rapidjson::StringBuffer> writer(buffer);
-    writer.StartObject();
-    writer.Key("_track_id");
-    writer.Int64(pw::kRecordTrackId);
-    writer.Key("distinct_id");
-    writer.String(pw::kRecordDistinctId);
-    writer.Key("event");
-    writer.String(pw::kRecordEvent);
-    writer.Key("lib");
-    WriteEntries(&writer, pw::kRecordLib, pw::kRecordLibCount);
-    writer.Key("properties");
-    WriteEntries(&writer, pw::kRecordProperties, pw::kRecordPropertyCount);
-    writer.Key("time");
-    writer.Int64(pw::kRecordTime);
-    writer.Key("type");
-    writer.String(pw::kRecordType);
-    writer.EndObject();
+    WriteRapidRecord(&buffer);
     benchmark::DoNotOptimize(buffer.GetString());
   }
 }
@@ -417,7 +407,8 @@ std::string UnwrapBody(const std::string& body) {
   std::string base64;
   for (size_t i = head.size(); i + tail.size() < body.size(); ++i) {
     if (body[i] == '%') {
-      base64 += static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
+      base64 +=
+          static_cast<char>(std::stoi(body.substr(i + 1, 2), nullptr, 16));
       i += 2;
     } else {
       base64 += body[i];
@@ -492,8 +483,8 @@ class TableReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      const bool median = run.run_type == Run::RT_Aggregate &&
-                          run.aggregate_name == "median";
+      const bool median =
+          run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
       const bool single =
           run.run_type == Run::RT_Iteration && run.repetitions <= 1;
       if (median || single) {
