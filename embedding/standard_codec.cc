@@ -169,6 +169,12 @@ std::vector<T> ReadTypedList(Reader* stream, size_t count) {
   }
   if constexpr (std::is_same<Reader, ByteBufferStreamReader>::value) {
     const uint8_t* bytes = stream->Take(byte_count);
+    if (reinterpret_cast<uintptr_t>(bytes) % alignof(T) == 0) {
+      // The usual case (elements are aligned from the message start, and
+      // message buffers are allocated aligned): one block copy.
+      const T* first = reinterpret_cast<const T*>(bytes);
+      return std::vector<T>(first, first + count);
+    }
     return std::vector<T>(UnalignedIterator<T>(bytes),
                           UnalignedIterator<T>(bytes + byte_count));
   } else {
