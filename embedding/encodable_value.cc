@@ -1,7 +1,10 @@
 #include "embedding/encodable_value.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <functional>
+#include <type_traits>
 
 namespace flutter {
 
@@ -16,12 +19,40 @@ bool operator==(const CustomValue& a, const CustomValue& b) {
 
 namespace {
 
-// Strings compare as unsigned bytes whatever the signedness of char.
+// Strings compare as unsigned bytes whatever the signedness of char (memcmp
+// compares unsigned bytes); a prefix sorts first.
 bool StringLess(const std::string& a, const std::string& b) {
-  return std::lexicographical_compare(
-      a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        return static_cast<unsigned char>(x) < static_cast<unsigned char>(y);
-      });
+  // Keys mostly differ in their first byte: decided without a call.
+  if (!a.empty() && !b.empty() && a[0] != b[0]) {
+    return static_cast<unsigned char>(a[0]) < static_cast<unsigned char>(b[0]);
+  }
+  const size_t common = std::min(a.size(), b.size());
+  const int order = common == 0 ? 0 : std::memcmp(a.data(), b.data(), common);
+  return order != 0 ? order < 0 : a.size() < b.size();
+}
+
+// Floating-point numbers by value, with every NaN after all numbers and NaNs
+// among themselves by bit pattern. Plain < would make a NaN equivalent to
+// every number, which is no strict weak order: a map holding NaN keys could
+// then lose keys or find the wrong one.
+template <typename T>
+bool FloatLess(T a, T b) {
+  const bool a_nan = std::isnan(a);
+  const bool b_nan = std::isnan(b);
+  if (!a_nan && !b_nan) return a < b;
+  if (a_nan != b_nan) return b_nan;
+  using Bits = std::conditional_t<sizeof(T) == 8, uint64_t, uint32_t>;
+  Bits a_bits;
+  Bits b_bits;
+  std::memcpy(&a_bits, &a, sizeof(a));
+  std::memcpy(&b_bits, &b, sizeof(b));
+  return a_bits < b_bits;
+}
+
+template <typename T>
+bool FloatListLess(const std::vector<T>& a, const std::vector<T>& b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
+                                      FloatLess<T>);
 }
 
 bool MapLess(const EncodableMap& a, const EncodableMap& b) {
@@ -50,7 +81,7 @@ bool operator<(const EncodableValue& a, const EncodableValue& b) {
     case 3:
       return std::get<3>(a) < std::get<3>(b);
     case 4:
-      return std::get<4>(a) < std::get<4>(b);
+      return FloatLess(std::get<4>(a), std::get<4>(b));
     case 5:
       return StringLess(std::get<5>(a), std::get<5>(b));
     case 6:
@@ -60,7 +91,7 @@ bool operator<(const EncodableValue& a, const EncodableValue& b) {
     case 8:
       return std::get<8>(a) < std::get<8>(b);
     case 9:
-      return std::get<9>(a) < std::get<9>(b);
+      return FloatListLess(std::get<9>(a), std::get<9>(b));
     case 10:
       return std::get<10>(a) < std::get<10>(b);
     case 11:
@@ -68,7 +99,7 @@ bool operator<(const EncodableValue& a, const EncodableValue& b) {
     case 12:
       return std::get<12>(a) < std::get<12>(b);
     case 13:
-      return std::get<13>(a) < std::get<13>(b);
+      return FloatListLess(std::get<13>(a), std::get<13>(b));
   }
   return false;
 }

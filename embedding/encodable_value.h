@@ -141,7 +141,9 @@ class EncodableValue : public internal::EncodableValueVariant {
 // The ordering of map keys: first the alternative index, then the value
 // within the alternative (numbers by value, strings and typed lists
 // lexicographically with unsigned bytes, lists and maps lexicographically,
-// custom values by address).
+// custom values by address). Floating-point NaNs order after every number
+// and among themselves by bit pattern, so that the ordering stays a strict
+// weak order with NaNs in keys.
 bool operator<(const EncodableValue& a, const EncodableValue& b);
 inline bool operator>(const EncodableValue& a, const EncodableValue& b) {
   return b < a;

@@ -3,9 +3,12 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <mutex>
 #include <string>
+#include <type_traits>
+#include <typeinfo>
 #include <utility>
 
 namespace flutter {
@@ -33,6 +36,9 @@ constexpr uint8_t kFloat32ListTag = 14;
 constexpr uint8_t kSuccessEnvelope = 0;
 constexpr uint8_t kErrorEnvelope = 1;
 
+// What an encoded method call or reply is first given room for.
+constexpr size_t kTypicalMessageBytes = 256;
+
 // Lists and maps currently being read on this thread.
 thread_local int g_nesting_depth = 0;
 
@@ -44,57 +50,148 @@ class NestingScope {
   NestingScope& operator=(const NestingScope&) = delete;
 };
 
-// The buffer reader knows how much of the message is left, which lets
-// sizes announced by the sender be checked before anything is allocated.
-// Other readers cannot tell; their sizes are trusted.
-const ByteBufferStreamReader* AsBufferReader(const ByteStreamReader* stream) {
-  return dynamic_cast<const ByteBufferStreamReader*>(stream);
+// Where a size field cannot hold a size: the writer refuses the value.
+constexpr uint64_t kMaxWireSize = UINT32_MAX;
+
+bool FitsSizeField(size_t size) {
+  return static_cast<uint64_t>(size) <= kMaxWireSize;
 }
 
-uint64_t RemainingBytes(const ByteStreamReader* stream) {
-  const ByteBufferStreamReader* buffer = AsBufferReader(stream);
-  return buffer ? buffer->remaining() : UINT64_MAX;
+void LogOversized(size_t size) {
+  internal::LogCodecLine(
+      "Size too large in StandardCodecSerializer::WriteSize: " +
+      std::to_string(size) + " exceeds the size field's 4294967295");
 }
+
+// The size field, read through any reader.
+template <typename Reader>
+size_t ReadSizeField(Reader* stream) {
+  const uint8_t byte = stream->ReadByte();
+  if (byte < 254) return byte;
+  if (byte == 254) {
+    uint16_t size = 0;
+    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+    return size;
+  }
+  uint32_t size = 0;
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
+  return size;
+}
+
+template <typename Writer>
+void WriteSizeField(size_t size, Writer* stream) {
+  if (size < 254) {
+    stream->WriteByte(static_cast<uint8_t>(size));
+  } else if (size <= 0xFFFF) {
+    stream->WriteByte(254);
+    const uint16_t value = static_cast<uint16_t>(size);
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+  } else {
+    stream->WriteByte(255);
+    const uint32_t value = static_cast<uint32_t>(size);
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+  }
+}
+
+// Reads one element of a typed list from unaligned bytes; lets a vector be
+// built straight from the message, with no zero-fill before the copy.
+template <typename T>
+class UnalignedIterator {
+ public:
+  using iterator_category = std::random_access_iterator_tag;
+  using value_type = T;
+  using difference_type = std::ptrdiff_t;
+  using pointer = const T*;
+  using reference = T;
+
+  explicit UnalignedIterator(const uint8_t* at) : at_(at) {}
+  T operator*() const {
+    T value;
+    std::memcpy(&value, at_, sizeof(T));
+    return value;
+  }
+  UnalignedIterator& operator++() {
+    at_ += sizeof(T);
+    return *this;
+  }
+  UnalignedIterator operator++(int) {
+    UnalignedIterator before = *this;
+    at_ += sizeof(T);
+    return before;
+  }
+  difference_type operator-(const UnalignedIterator& other) const {
+    return (at_ - other.at_) / static_cast<difference_type>(sizeof(T));
+  }
+  bool operator==(const UnalignedIterator& other) const {
+    return at_ == other.at_;
+  }
+  bool operator!=(const UnalignedIterator& other) const {
+    return at_ != other.at_;
+  }
+
+ private:
+  const uint8_t* at_;
+};
 
 // Reads |count| bytes of text. When the message holds fewer, the read fails
 // as a short ReadBytes does (logged, reader not moved) and the text is empty:
 // a sender must not be able to make us allocate what it never sent.
-std::string ReadText(ByteStreamReader* stream, size_t count) {
-  if (count > RemainingBytes(stream)) {
+template <typename Reader>
+std::string ReadText(Reader* stream, size_t count) {
+  if (count > stream->remaining()) {
     internal::LogCodecLine(internal::kInvalidReadMessage);
     return std::string();
   }
-  std::string text(count, '\0');
-  if (count > 0) {
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), count);
+  if constexpr (std::is_same<Reader, ByteBufferStreamReader>::value) {
+    const uint8_t* bytes = stream->Take(count);
+    return std::string(reinterpret_cast<const char*>(bytes), count);
+  } else {
+    std::string text(count, '\0');
+    if (count > 0) {
+      stream->ReadBytes(reinterpret_cast<uint8_t*>(&text[0]), count);
+    }
+    return text;
   }
-  return text;
 }
 
 // Reads a typed list of |count| elements, aligned to the element size. A
 // list longer than the rest of the message reads as empty, as text does.
-template <typename T>
-std::vector<T> ReadTypedList(ByteStreamReader* stream, size_t count) {
+template <typename T, typename Reader>
+std::vector<T> ReadTypedList(Reader* stream, size_t count) {
   if constexpr (sizeof(T) > 1) {
     stream->SkipPadding(sizeof(T));
   }
   // count is at most 2^32 - 1, so this cannot overflow.
-  uint64_t byte_count = static_cast<uint64_t>(count) * sizeof(T);
-  if (byte_count > RemainingBytes(stream)) {
+  const uint64_t byte_count = static_cast<uint64_t>(count) * sizeof(T);
+  if (byte_count > stream->remaining()) {
     internal::LogCodecLine(internal::kInvalidReadMessage);
     return std::vector<T>();
   }
-  std::vector<T> list(count);
-  if (count > 0) {
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()),
-                      static_cast<size_t>(byte_count));
+  if constexpr (std::is_same<Reader, ByteBufferStreamReader>::value) {
+    const uint8_t* bytes = stream->Take(byte_count);
+    if (reinterpret_cast<uintptr_t>(bytes) % alignof(T) == 0) {
+      // The usual case (elements are aligned from the message start, and
+      // message buffers are allocated aligned): one block copy.
+      const T* first = reinterpret_cast<const T*>(bytes);
+      return std::vector<T>(first, first + count);
+    }
+    return std::vector<T>(UnalignedIterator<T>(bytes),
+                          UnalignedIterator<T>(bytes + byte_count));
+  } else {
+    std::vector<T> list(count);
+    if (count > 0) {
+      stream->ReadBytes(reinterpret_cast<uint8_t*>(list.data()),
+                        static_cast<size_t>(byte_count));
+    }
+    return list;
   }
-  return list;
 }
 
-// Writes the elements of a typed list whose tag and size are written.
-template <typename T>
-void WriteTypedList(const std::vector<T>& list, ByteStreamWriter* stream) {
+// Writes a typed list with its tag and size.
+template <typename T, typename Writer>
+void WriteTypedList(uint8_t tag, const std::vector<T>& list, Writer* stream) {
+  stream->WriteByte(tag);
+  WriteSizeField(list.size(), stream);
   if constexpr (sizeof(T) > 1) {
     // Padded even when the list is empty: readers always skip to the
     // alignment, and unpadded output would shift everything after it.
@@ -105,6 +202,269 @@ void WriteTypedList(const std::vector<T>& list, ByteStreamWriter* stream) {
                        list.size() * sizeof(T));
   }
 }
+
+template <typename Writer, typename T>
+void WriteScalar(uint8_t tag, T number, Writer* stream) {
+  stream->WriteByte(tag);
+  if constexpr (std::is_same<T, double>::value) {
+    stream->WritePadding(8);
+  }
+  stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number), sizeof(number));
+}
+
+// Adds a decoded pair; on a duplicate key the first pair stays. Keys from
+// our own writer arrive in order, so the end is tried first.
+void AddMapEntry(EncodableMap* map, EncodableValue&& key,
+                 EncodableValue&& value) {
+  auto at = map->end();
+  if (!map->empty() && !(std::prev(at)->first < key)) {
+    at = map->lower_bound(key);
+    if (at != map->end() && !(key < at->first)) return;
+  }
+  map->emplace_hint(at, std::move(key), std::move(value));
+}
+
+// The standard format, shared by the general path (any reader or writer,
+// nested values through the serializer's virtual operations) and the fast
+// path (the shared serializer on a buffer: nested values directly).
+// |Nested| is called as nested(stream) for reads and nested(value, stream)
+// for writes.
+template <typename Reader, typename Nested>
+EncodableValue ReadStandard(uint8_t type, Reader* stream, const Nested& nested);
+
+template <typename Reader, typename Nested>
+EncodableValue ReadList(Reader* stream, const Nested& nested) {
+  // Every element takes at least its tag byte, so a list announcing more
+  // elements than the message has bytes is cut short at the end of the
+  // message instead of being filled with nulls. Nothing is reserved from
+  // the announced count: nested lists would each reserve for the whole
+  // rest of the message. The list grows with what was really read.
+  const size_t count = ReadSizeField(stream);
+  EncodableList list;
+  for (size_t i = 0; i < count; ++i) {
+    if (stream->remaining() == 0) {
+      internal::LogCodecLine(internal::kInvalidReadMessage);
+      break;
+    }
+    list.push_back(nested(stream));
+  }
+  return EncodableValue(std::move(list));
+}
+
+// Cut short at the end of the message like a list.
+template <typename Reader, typename Nested>
+EncodableValue ReadMap(Reader* stream, const Nested& nested) {
+  const size_t count = ReadSizeField(stream);
+  EncodableMap map;
+  for (size_t i = 0; i < count; ++i) {
+    if (stream->remaining() == 0) {
+      internal::LogCodecLine(internal::kInvalidReadMessage);
+      break;
+    }
+    EncodableValue key = nested(stream);
+    AddMapEntry(&map, std::move(key), nested(stream));
+  }
+  return EncodableValue(std::move(map));
+}
+
+template <typename Reader, typename Nested>
+EncodableValue ReadNesting(uint8_t type, Reader* stream, const Nested& nested) {
+  if (g_nesting_depth >= StandardCodecSerializer::kMaxNestingDepth) {
+    internal::LogCodecLine(
+        "Nesting too deep in StandardCodecSerializer::ReadValueOfType: "
+        "more than " +
+        std::to_string(StandardCodecSerializer::kMaxNestingDepth) +
+        " levels of lists and maps");
+    return EncodableValue();
+  }
+  NestingScope scope;
+  return type == kListTag ? ReadList(stream, nested) : ReadMap(stream, nested);
+}
+
+template <typename T, typename Reader>
+EncodableValue ReadNumber(Reader* stream) {
+  if constexpr (std::is_same<T, double>::value) {
+    stream->SkipPadding(8);
+  }
+  T value = 0;
+  stream->ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
+  return EncodableValue(value);
+}
+
+template <typename Reader, typename Nested>
+EncodableValue ReadStandard(uint8_t type, Reader* stream,
+                            const Nested& nested) {
+  switch (type) {
+    case kNullTag:
+      return EncodableValue();
+    case kTrueTag:
+      return EncodableValue(true);
+    case kFalseTag:
+      return EncodableValue(false);
+    case kInt32Tag:
+      return ReadNumber<int32_t>(stream);
+    case kInt64Tag:
+      return ReadNumber<int64_t>(stream);
+    case kFloat64Tag:
+      return ReadNumber<double>(stream);
+    case kLargeIntTag:
+    case kStringTag:
+      return EncodableValue(ReadText(stream, ReadSizeField(stream)));
+    case kUInt8ListTag:
+      return EncodableValue(
+          ReadTypedList<uint8_t>(stream, ReadSizeField(stream)));
+    case kInt32ListTag:
+      return EncodableValue(
+          ReadTypedList<int32_t>(stream, ReadSizeField(stream)));
+    case kInt64ListTag:
+      return EncodableValue(
+          ReadTypedList<int64_t>(stream, ReadSizeField(stream)));
+    case kFloat64ListTag:
+      return EncodableValue(
+          ReadTypedList<double>(stream, ReadSizeField(stream)));
+    case kFloat32ListTag:
+      return EncodableValue(
+          ReadTypedList<float>(stream, ReadSizeField(stream)));
+    case kListTag:
+    case kMapTag:
+      return ReadNesting(type, stream, nested);
+    default:
+      internal::LogCodecLine(
+          "Unknown type in StandardCodecSerializer::ReadValueOfType: " +
+          std::to_string(static_cast<int>(type)));
+      return EncodableValue();
+  }
+}
+
+// The fast path's reads: nested values go straight back into ReadStandard.
+struct DirectRead {
+  EncodableValue operator()(ByteBufferStreamReader* stream) const {
+    const uint8_t type = stream->ReadByte();
+    return ReadStandard(type, stream, *this);
+  }
+};
+
+template <typename Writer, typename Nested>
+void WriteList(const EncodableList& list, Writer* stream,
+               const Nested& nested) {
+  stream->WriteByte(kListTag);
+  WriteSizeField(list.size(), stream);
+  for (const EncodableValue& element : list) nested(element, stream);
+}
+
+template <typename Writer, typename Nested>
+void WriteMap(const EncodableMap& map, Writer* stream, const Nested& nested) {
+  stream->WriteByte(kMapTag);
+  WriteSizeField(map.size(), stream);
+  for (const auto& pair : map) {
+    nested(pair.first, stream);
+    nested(pair.second, stream);
+  }
+}
+
+// The size that a value writes into its size field (0 for other values).
+size_t WireSize(const EncodableValue& value) {
+  switch (value.index()) {
+    case 5:
+      return std::get<std::string>(value).size();
+    case 6:
+      return std::get<std::vector<uint8_t>>(value).size();
+    case 7:
+      return std::get<std::vector<int32_t>>(value).size();
+    case 8:
+      return std::get<std::vector<int64_t>>(value).size();
+    case 9:
+      return std::get<std::vector<double>>(value).size();
+    case 10:
+      return std::get<EncodableList>(value).size();
+    case 11:
+      return std::get<EncodableMap>(value).size();
+    case 13:
+      return std::get<std::vector<float>>(value).size();
+    default:
+      return 0;
+  }
+}
+
+template <typename Writer, typename Nested>
+void WriteStandard(const EncodableValue& value, Writer* stream,
+                   const Nested& nested) {
+  const size_t size = WireSize(value);
+  if (!FitsSizeField(size)) {
+    // A cut size with every byte after it would desynchronise the reader.
+    LogOversized(size);
+    stream->WriteByte(kNullTag);
+    return;
+  }
+  switch (value.index()) {
+    case 0:
+      stream->WriteByte(kNullTag);
+      return;
+    case 1:
+      stream->WriteByte(std::get<bool>(value) ? kTrueTag : kFalseTag);
+      return;
+    case 2:
+      WriteScalar(kInt32Tag, std::get<int32_t>(value), stream);
+      return;
+    case 3:
+      WriteScalar(kInt64Tag, std::get<int64_t>(value), stream);
+      return;
+    case 4:
+      WriteScalar(kFloat64Tag, std::get<double>(value), stream);
+      return;
+    case 5: {
+      const std::string& text = std::get<std::string>(value);
+      stream->WriteByte(kStringTag);
+      WriteSizeField(text.size(), stream);
+      if (!text.empty()) {
+        stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()),
+                           text.size());
+      }
+      return;
+    }
+    case 6:
+      WriteTypedList(kUInt8ListTag, std::get<std::vector<uint8_t>>(value),
+                     stream);
+      return;
+    case 7:
+      WriteTypedList(kInt32ListTag, std::get<std::vector<int32_t>>(value),
+                     stream);
+      return;
+    case 8:
+      WriteTypedList(kInt64ListTag, std::get<std::vector<int64_t>>(value),
+                     stream);
+      return;
+    case 9:
+      WriteTypedList(kFloat64ListTag, std::get<std::vector<double>>(value),
+                     stream);
+      return;
+    case 10:
+      WriteList(std::get<EncodableList>(value), stream, nested);
+      return;
+    case 11:
+      WriteMap(std::get<EncodableMap>(value), stream, nested);
+      return;
+    case 12:
+      stream->WriteByte(kNullTag);
+      internal::LogCodecLine(
+          "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+          "Custom types require codec extensions.");
+      return;
+    case 13:
+      WriteTypedList(kFloat32ListTag, std::get<std::vector<float>>(value),
+                     stream);
+      return;
+  }
+}
+
+// The fast path's writes: nested values go straight back into
+// WriteStandard.
+struct DirectWrite {
+  void operator()(const EncodableValue& value,
+                  ByteBufferStreamWriter* stream) const {
+    WriteStandard(value, stream, *this);
+  }
+};
 
 }  // namespace
 
@@ -121,241 +481,50 @@ EncodableValue StandardCodecSerializer::ReadValue(
   return ReadValueOfType(type, stream);
 }
 
+// A derived serializer may handle any tag at any depth, so nested values go
+// through its virtual operations; only the standard serializer reading a
+// buffer takes the direct path.
+bool StandardCodecSerializer::IsPlainStandard() const {
+  return typeid(*this) == typeid(StandardCodecSerializer);
+}
+
 EncodableValue StandardCodecSerializer::ReadValueOfType(
     uint8_t type, ByteStreamReader* stream) const {
-  switch (type) {
-    case kNullTag:
-      return EncodableValue();
-    case kTrueTag:
-      return EncodableValue(true);
-    case kFalseTag:
-      return EncodableValue(false);
-    case kInt32Tag: {
-      int32_t value = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
-      return EncodableValue(value);
-    }
-    case kInt64Tag: {
-      int64_t value = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
-      return EncodableValue(value);
-    }
-    case kFloat64Tag: {
-      stream->SkipPadding(8);
-      double value = 0;
-      stream->ReadBytes(reinterpret_cast<uint8_t*>(&value), sizeof(value));
-      return EncodableValue(value);
-    }
-    case kLargeIntTag:
-    case kStringTag:
-      return EncodableValue(ReadText(stream, ReadSize(stream)));
-    case kUInt8ListTag:
-      return EncodableValue(ReadTypedList<uint8_t>(stream, ReadSize(stream)));
-    case kInt32ListTag:
-      return EncodableValue(ReadTypedList<int32_t>(stream, ReadSize(stream)));
-    case kInt64ListTag:
-      return EncodableValue(ReadTypedList<int64_t>(stream, ReadSize(stream)));
-    case kFloat64ListTag:
-      return EncodableValue(ReadTypedList<double>(stream, ReadSize(stream)));
-    case kFloat32ListTag:
-      return EncodableValue(ReadTypedList<float>(stream, ReadSize(stream)));
-    case kListTag:
-    case kMapTag: {
-      if (g_nesting_depth >= kMaxNestingDepth) {
-        internal::LogCodecLine(
-            "Nesting too deep in StandardCodecSerializer::ReadValueOfType: "
-            "more than " +
-            std::to_string(kMaxNestingDepth) + " levels of lists and maps");
-        return EncodableValue();
-      }
-      NestingScope scope;
-      return type == kListTag ? ReadList(stream) : ReadMap(stream);
-    }
-    default:
-      internal::LogCodecLine(
-          "Unknown type in StandardCodecSerializer::ReadValueOfType: " +
-          std::to_string(static_cast<int>(type)));
-      return EncodableValue();
+  if (IsPlainStandard() && typeid(*stream) == typeid(ByteBufferStreamReader)) {
+    return ReadStandard(type, static_cast<ByteBufferStreamReader*>(stream),
+                        DirectRead());
   }
-}
-
-// Every element takes at least its tag byte, so a list announcing more
-// elements than the message has bytes is cut short at the end of the
-// message instead of being filled with nulls: that keeps what a sender can
-// make us build proportional to what it sent.
-EncodableValue StandardCodecSerializer::ReadList(
-    ByteStreamReader* stream) const {
-  size_t count = ReadSize(stream);
-  const ByteBufferStreamReader* buffer = AsBufferReader(stream);
-  EncodableList list;
-  list.reserve(static_cast<size_t>(
-      std::min<uint64_t>(count, buffer ? buffer->remaining() : 0)));
-  for (size_t i = 0; i < count; ++i) {
-    if (buffer && buffer->remaining() == 0) {
-      internal::LogCodecLine(internal::kInvalidReadMessage);
-      break;
-    }
-    uint8_t type = stream->ReadByte();
-    list.push_back(ReadValueOfType(type, stream));
-  }
-  return EncodableValue(std::move(list));
-}
-
-// Cut short at the end of the message like a list. On a duplicate key the
-// first pair stays.
-EncodableValue StandardCodecSerializer::ReadMap(
-    ByteStreamReader* stream) const {
-  size_t count = ReadSize(stream);
-  const ByteBufferStreamReader* buffer = AsBufferReader(stream);
-  EncodableMap map;
-  for (size_t i = 0; i < count; ++i) {
-    if (buffer && buffer->remaining() == 0) {
-      internal::LogCodecLine(internal::kInvalidReadMessage);
-      break;
-    }
-    uint8_t key_type = stream->ReadByte();
-    EncodableValue key = ReadValueOfType(key_type, stream);
-    uint8_t value_type = stream->ReadByte();
-    EncodableValue value = ReadValueOfType(value_type, stream);
-    if (map.find(key) == map.end()) {
-      map.emplace(std::move(key), std::move(value));
-    }
-  }
-  return EncodableValue(std::move(map));
+  return ReadStandard(type, stream, [this](ByteStreamReader* nested_stream) {
+    const uint8_t nested_type = nested_stream->ReadByte();
+    return ReadValueOfType(nested_type, nested_stream);
+  });
 }
 
 void StandardCodecSerializer::WriteValue(const EncodableValue& value,
                                          ByteStreamWriter* stream) const {
-  switch (value.index()) {
-    case 0:
-      stream->WriteByte(kNullTag);
-      return;
-    case 1:
-      stream->WriteByte(std::get<bool>(value) ? kTrueTag : kFalseTag);
-      return;
-    case 2: {
-      int32_t number = std::get<int32_t>(value);
-      stream->WriteByte(kInt32Tag);
-      stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number),
-                         sizeof(number));
-      return;
-    }
-    case 3: {
-      int64_t number = std::get<int64_t>(value);
-      stream->WriteByte(kInt64Tag);
-      stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number),
-                         sizeof(number));
-      return;
-    }
-    case 4: {
-      double number = std::get<double>(value);
-      stream->WriteByte(kFloat64Tag);
-      stream->WritePadding(8);
-      stream->WriteBytes(reinterpret_cast<const uint8_t*>(&number),
-                         sizeof(number));
-      return;
-    }
-    case 5: {
-      const std::string& text = std::get<std::string>(value);
-      stream->WriteByte(kStringTag);
-      WriteSize(text.size(), stream);
-      if (!text.empty()) {
-        stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()),
-                           text.size());
-      }
-      return;
-    }
-    case 6: {
-      const auto& list = std::get<std::vector<uint8_t>>(value);
-      stream->WriteByte(kUInt8ListTag);
-      WriteSize(list.size(), stream);
-      WriteTypedList(list, stream);
-      return;
-    }
-    case 7: {
-      const auto& list = std::get<std::vector<int32_t>>(value);
-      stream->WriteByte(kInt32ListTag);
-      WriteSize(list.size(), stream);
-      WriteTypedList(list, stream);
-      return;
-    }
-    case 8: {
-      const auto& list = std::get<std::vector<int64_t>>(value);
-      stream->WriteByte(kInt64ListTag);
-      WriteSize(list.size(), stream);
-      WriteTypedList(list, stream);
-      return;
-    }
-    case 9: {
-      const auto& list = std::get<std::vector<double>>(value);
-      stream->WriteByte(kFloat64ListTag);
-      WriteSize(list.size(), stream);
-      WriteTypedList(list, stream);
-      return;
-    }
-    case 10: {
-      const auto& list = std::get<EncodableList>(value);
-      stream->WriteByte(kListTag);
-      WriteSize(list.size(), stream);
-      for (const EncodableValue& element : list) {
-        WriteValue(element, stream);
-      }
-      return;
-    }
-    case 11: {
-      const auto& map = std::get<EncodableMap>(value);
-      stream->WriteByte(kMapTag);
-      WriteSize(map.size(), stream);
-      for (const auto& pair : map) {
-        WriteValue(pair.first, stream);
-        WriteValue(pair.second, stream);
-      }
-      return;
-    }
-    case 12:
-      stream->WriteByte(kNullTag);
-      internal::LogCodecLine(
-          "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-          "Custom types require codec extensions.");
-      return;
-    case 13: {
-      const auto& list = std::get<std::vector<float>>(value);
-      stream->WriteByte(kFloat32ListTag);
-      WriteSize(list.size(), stream);
-      WriteTypedList(list, stream);
-      return;
-    }
+  if (IsPlainStandard() && typeid(*stream) == typeid(ByteBufferStreamWriter)) {
+    WriteStandard(value, static_cast<ByteBufferStreamWriter*>(stream),
+                  DirectWrite());
+    return;
   }
+  WriteStandard(value, stream,
+                [this](const EncodableValue& nested, ByteStreamWriter* out) {
+                  WriteValue(nested, out);
+                });
 }
 
 size_t StandardCodecSerializer::ReadSize(ByteStreamReader* stream) const {
-  uint8_t byte = stream->ReadByte();
-  if (byte < 254) {
-    return byte;
-  }
-  if (byte == 254) {
-    uint16_t size = 0;
-    stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-    return size;
-  }
-  uint32_t size = 0;
-  stream->ReadBytes(reinterpret_cast<uint8_t*>(&size), sizeof(size));
-  return size;
+  return ReadSizeField(stream);
 }
 
-void StandardCodecSerializer::WriteSize(size_t size,
+bool StandardCodecSerializer::WriteSize(size_t size,
                                         ByteStreamWriter* stream) const {
-  if (size < 254) {
-    stream->WriteByte(static_cast<uint8_t>(size));
-  } else if (size <= 0xFFFF) {
-    stream->WriteByte(254);
-    uint16_t value = static_cast<uint16_t>(size);
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
-  } else {
-    stream->WriteByte(255);
-    uint32_t value = static_cast<uint32_t>(size);
-    stream->WriteBytes(reinterpret_cast<const uint8_t*>(&value), sizeof(value));
+  if (!FitsSizeField(size)) {
+    LogOversized(size);
+    return false;
   }
+  WriteSizeField(size, stream);
+  return true;
 }
 
 const StandardMethodCodec& StandardMethodCodec::GetInstance(
@@ -402,6 +571,8 @@ std::unique_ptr<MethodCall> StandardMethodCodec::DecodeMethodCall(
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
     const MethodCall& method_call) const {
   auto encoded = std::make_unique<std::vector<uint8_t>>();
+  // Room for a typical call, so that small calls never regrow.
+  encoded->reserve(kTypicalMessageBytes);
   ByteBufferStreamWriter stream(encoded.get());
   serializer_->WriteValue(EncodableValue(method_call.method_name()), &stream);
   if (method_call.arguments() != nullptr) {
@@ -415,6 +586,7 @@ std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeMethodCall(
 std::unique_ptr<std::vector<uint8_t>> StandardMethodCodec::EncodeSuccessReply(
     const EncodableValue* result) const {
   auto encoded = std::make_unique<std::vector<uint8_t>>();
+  encoded->reserve(kTypicalMessageBytes);
   ByteBufferStreamWriter stream(encoded.get());
   stream.WriteByte(kSuccessEnvelope);
   if (result != nullptr) {

@@ -38,7 +38,8 @@ class StandardCodecSerializer {
   // logged and reads as null, zero or empty.
   EncodableValue ReadValue(ByteStreamReader* stream) const;
 
-  // Writes |value| with its tag.
+  // Writes |value| with its tag. A string, typed list, list or map longer
+  // than 2^32 - 1 is written as null, with a line on the error stream.
   virtual void WriteValue(const EncodableValue& value,
                           ByteStreamWriter* stream) const;
 
@@ -47,13 +48,16 @@ class StandardCodecSerializer {
   virtual EncodableValue ReadValueOfType(uint8_t type,
                                          ByteStreamReader* stream) const;
 
-  // The size field of strings, lists and maps.
+  // The size field of strings, lists and maps. A size above 2^32 - 1 does
+  // not fit: WriteSize then logs, writes nothing and returns false, and the
+  // caller must not write the contents either (WriteValue writes such a
+  // value as null).
   size_t ReadSize(ByteStreamReader* stream) const;
-  void WriteSize(size_t size, ByteStreamWriter* stream) const;
+  bool WriteSize(size_t size, ByteStreamWriter* stream) const;
 
  private:
-  EncodableValue ReadList(ByteStreamReader* stream) const;
-  EncodableValue ReadMap(ByteStreamReader* stream) const;
+  // Whether this is the standard serializer itself, not a derived one.
+  bool IsPlainStandard() const;
 };
 
 // The standard method codec: method calls and replies framed in the

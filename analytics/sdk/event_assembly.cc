@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 #include <iostream>
+#include <utility>
 
 #include "analytics/sdk/random_source.h"
 #include "analytics/sdk/sdk.h"
@@ -143,7 +144,8 @@ bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
   record.SetString("type", type);
   record.SetInt("time", time);
   record.SetString("distinct_id", distinct_id);
-  record.SetObject("properties", merged);
+  // Moved in: the merged properties are not needed past this point.
+  record.SetObject("properties", std::move(merged));
   record.SetObject("lib", MakeLibObject());
   record.SetInt("_track_id", MakeTrackId());
   if (!project.empty()) record.SetString("project", project);

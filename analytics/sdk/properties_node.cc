@@ -1,12 +1,13 @@
 #include "analytics/sdk/properties_node.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 #include <iostream>
-#include <locale>
-#include <sstream>
+#include <type_traits>
 #include <utility>
 
 #include "platform/local_time.h"
@@ -23,8 +24,8 @@ bool ByteOrder::operator()(const std::string& a, const std::string& b) const {
 
 ObjectNode::ObjectNode() = default;
 ObjectNode::ObjectNode(const ObjectNode& other) = default;
-ObjectNode::ObjectNode(ObjectNode&& other) = default;
-ObjectNode& ObjectNode::operator=(ObjectNode&& other) = default;
+ObjectNode::ObjectNode(ObjectNode&& other) noexcept = default;
+ObjectNode& ObjectNode::operator=(ObjectNode&& other) noexcept = default;
 ObjectNode::~ObjectNode() = default;
 
 ObjectNode& ObjectNode::operator=(const ObjectNode& other) {
@@ -32,8 +33,41 @@ ObjectNode& ObjectNode::operator=(const ObjectNode& other) {
   return *this;
 }
 
-void ObjectNode::Put(const std::string& key, ValueNode value) {
-  entries_[key] = std::move(value);
+ObjectNode::Entries::iterator ObjectNode::LowerBound(const std::string& key) {
+  return std::lower_bound(entries_.begin(), entries_.end(), key,
+                          [](const Entry& entry, const std::string& k) {
+                            return ByteOrder()(entry.first, k);
+                          });
+}
+
+ObjectNode::Entries::const_iterator ObjectNode::LowerBound(
+    const std::string& key) const {
+  return const_cast<ObjectNode*>(this)->LowerBound(key);
+}
+
+constexpr size_t kInitialEntries = 8;
+
+static_assert(std::is_nothrow_move_constructible<ValueNode>::value,
+              "entries must move, not copy, when the entry vector grows");
+
+void ObjectNode::Put(const std::string& key, ValueNode&& value) {
+  // Room for a typical object at once, instead of regrowing through 1, 2
+  // and 4 entries.
+  if (entries_.capacity() == 0) entries_.reserve(kInitialEntries);
+  // Keys usually come in order: then the entry goes at the end.
+  if (entries_.empty() || ByteOrder()(entries_.back().first, key)) {
+    entries_.emplace_back(key, std::move(value));
+    return;
+  }
+  const auto at = LowerBound(key);
+  if (at != entries_.end() && at->first == key) {
+    at->second = std::move(value);
+    return;
+  }
+  // Copied first: `key` may be the key of an entry that the insertion
+  // moves.
+  std::string owned_key(key);
+  entries_.emplace(at, std::move(owned_key), std::move(value));
 }
 
 void ObjectNode::SetList(const std::string& key,
@@ -48,6 +82,13 @@ void ObjectNode::SetObject(const std::string& key, const ObjectNode& value) {
   ValueNode node;
   node.kind = ValueKind::OBJECT;
   node.object_value = value;
+  Put(key, std::move(node));
+}
+
+void ObjectNode::SetObject(const std::string& key, ObjectNode&& value) {
+  ValueNode node;
+  node.kind = ValueKind::OBJECT;
+  node.object_value = std::move(value);
   Put(key, std::move(node));
 }
 
@@ -73,16 +114,7 @@ void ObjectNode::SetBool(const std::string& key, bool value) {
 }
 
 void ObjectNode::SetString(const std::string& key, const std::string& value) {
-  if (value.size() > MAX_STRING_PROPERTY_LENGTH) {
-    std::cerr << "String property '" << key << "' is too long, value: " << value
-              << std::endl;
-    return;
-  }
-  if (!IsValidUtf8(value)) {
-    std::cerr << "String property '" << key
-              << "' is not valid UTF-8 string, value: " << value << std::endl;
-    return;
-  }
+  if (!IsStringAccepted(key, value)) return;
   ValueNode node;
   node.kind = ValueKind::STRING;
   node.string_value = value;
@@ -94,7 +126,27 @@ void ObjectNode::SetString(const std::string& key, const char* value) {
     std::cerr << "String property '" << key << "' value is NULL" << std::endl;
     return;
   }
-  SetString(key, std::string(value));
+  std::string text(value);
+  if (!IsStringAccepted(key, text)) return;
+  ValueNode node;
+  node.kind = ValueKind::STRING;
+  node.string_value = std::move(text);
+  Put(key, std::move(node));
+}
+
+bool ObjectNode::IsStringAccepted(const std::string& key,
+                                  const std::string& value) {
+  if (value.size() > MAX_STRING_PROPERTY_LENGTH) {
+    std::cerr << "String property '" << key << "' is too long, value: " << value
+              << std::endl;
+    return false;
+  }
+  if (!IsValidUtf8(value)) {
+    std::cerr << "String property '" << key
+              << "' is not valid UTF-8 string, value: " << value << std::endl;
+    return false;
+  }
+  return true;
 }
 
 void ObjectNode::SetDateTime(const std::string& key, int64_t seconds,
@@ -109,17 +161,21 @@ void ObjectNode::SetDateTime(const std::string& key, int64_t seconds,
 void ObjectNode::MergeFrom(const ObjectNode& source) {
   if (&source == this) return;
   for (const auto& entry : source.entries_) {
-    entries_[entry.first] = entry.second;
+    Put(entry.first, ValueNode(entry.second));
   }
 }
 
 const ValueNode* ObjectNode::Find(const std::string& key) const {
-  const auto found = entries_.find(key);
-  return found == entries_.end() ? nullptr : &found->second;
+  const auto found = LowerBound(key);
+  return found == entries_.end() || found->first != key ? nullptr
+                                                        : &found->second;
 }
 
 bool ObjectNode::Remove(const std::string& key) {
-  return entries_.erase(key) != 0;
+  const auto found = LowerBound(key);
+  if (found == entries_.end() || found->first != key) return false;
+  entries_.erase(found);
+  return true;
 }
 
 void ObjectNode::Clear() { entries_.clear(); }
@@ -152,8 +208,55 @@ void ObjectNode::ToJson(std::string* out) const {
 
 std::string ObjectNode::ToJsonString(const ObjectNode& node) {
   std::string text;
+  text.reserve(node.JsonSizeHint());
   node.ToJson(&text);
   return text;
+}
+
+namespace {
+
+// Longest text of a NUMBER ("-1.23456789012345e-308") and of an INT.
+constexpr size_t kNumberTextSize = 22;
+constexpr size_t kIntegerTextSize = 20;
+// "yyyy-mm-dd hh:mm:ss.mmm" in quotes.
+constexpr size_t kDateTimeTextSize = 25;
+
+size_t ValueSizeHint(const ValueNode& value) {
+  switch (value.kind) {
+    case ValueKind::NUMBER:
+      return kNumberTextSize;
+    case ValueKind::INT:
+      return kIntegerTextSize;
+    case ValueKind::STRING:
+      return value.string_value.size() + 2;
+    case ValueKind::LIST: {
+      size_t size = 2 + value.list_value.size() * 3;
+      for (const std::string& element : value.list_value) {
+        size += element.size();
+      }
+      return size;
+    }
+    case ValueKind::DATETIME:
+      return kDateTimeTextSize;
+    case ValueKind::BOOL:
+      return 5;
+    case ValueKind::OBJECT:
+      return value.object_value.JsonSizeHint();
+    case ValueKind::NONE:
+      break;
+  }
+  return 0;
+}
+
+}  // namespace
+
+size_t ObjectNode::JsonSizeHint() const {
+  // Braces, and per entry the quoted key, the colon and a comma.
+  size_t size = 2;
+  for (const auto& entry : entries_) {
+    size += entry.first.size() + 4 + ValueSizeHint(entry.second);
+  }
+  return size;
 }
 
 namespace {
@@ -210,57 +313,85 @@ bool IsValidUtf8(const std::string& value) {
   return true;
 }
 
-void EscapeJsonString(const std::string& value, std::string* out) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
-  out->push_back('"');
-  for (size_t i = 0; i < value.size(); ++i) {
-    const char c = value[i];
-    switch (c) {
-      case '\b':
-        out->append("\\b");
-        break;
-      case '\t':
-        out->append("\\t");
-        break;
-      case '\n':
-        out->append("\\n");
-        break;
-      case '\f':
-        out->append("\\f");
-        break;
-      case '\r':
-        out->append("\\r");
-        break;
-      case '"':
-        out->append("\\\"");
-        break;
-      case '\\':
-        out->append("\\\\");
-        break;
-      default:
-        // Keys are not checked here, nor list items: what would make the
-        // text invalid JSON is escaped instead (a bare control character) or
-        // replaced (a byte outside a well-formed UTF-8 sequence), so the
-        // text stays valid whatever the node holds.
-        if (bytes[i] < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof(escaped), "\\u%04x", bytes[i]);
-          out->append(escaped);
-        } else if (bytes[i] < 0x80) {
-          out->push_back(c);
-        } else if (const size_t length =
-                       MultiByteSequenceLength(bytes, value.size(), i)) {
-          out->append(value, i, length);
-          i += length - 1;
-        } else {
-          out->append("\\ufffd");
-        }
+namespace {
+
+// The escape of each byte that JSON text needs escaped, or empty: the short
+// escapes, \u00XX for the other control characters.
+std::string JsonEscape(unsigned char c) {
+  switch (c) {
+    case '\b':
+      return "\\b";
+    case '\t':
+      return "\\t";
+    case '\n':
+      return "\\n";
+    case '\f':
+      return "\\f";
+    case '\r':
+      return "\\r";
+    case '"':
+      return "\\\"";
+    case '\\':
+      return "\\\\";
+    default:
+      break;
+  }
+  if (c >= 0x20) return std::string();
+  char escaped[8];
+  std::snprintf(escaped, sizeof(escaped), "\\u%04x", c);
+  return escaped;
+}
+
+struct EscapeTable {
+  EscapeTable() {
+    for (int c = 0; c < 256; ++c) {
+      escapes[c] = JsonEscape(static_cast<unsigned char>(c));
     }
   }
+  std::string escapes[256];
+};
+
+}  // namespace
+
+void EscapeJsonString(const std::string& value, std::string* out) {
+  static const EscapeTable table;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(value.data());
+  const size_t size = value.size();
+  out->push_back('"');
+  // Copies the runs between escapes whole. Keys and list items are not
+  // checked before they get here: what would make the text invalid JSON is
+  // escaped (a bare control character) or replaced (a byte outside a
+  // well-formed UTF-8 sequence), so the text stays valid whatever it holds.
+  size_t run = 0;
+  size_t i = 0;
+  while (i < size) {
+    const unsigned char c = bytes[i];
+    if (c >= 0x80) {
+      const size_t length = MultiByteSequenceLength(bytes, size, i);
+      if (length != 0) {
+        i += length;
+        continue;
+      }
+      out->append(value, run, i - run);
+      out->append("\\ufffd");
+      run = ++i;
+      continue;
+    }
+    const std::string& escape = table.escapes[c];
+    if (!escape.empty()) {
+      out->append(value, run, i - run);
+      out->append(escape);
+      run = i + 1;
+    }
+    ++i;
+  }
+  out->append(value, run, size - run);
   out->push_back('"');
 }
 
 namespace {
+
+constexpr int kNumberPrecision = 15;
 
 void WriteNumber(double value, std::string* out) {
   if (!std::isfinite(value)) {
@@ -270,13 +401,13 @@ void WriteNumber(double value, std::string* out) {
     out->append("null");
     return;
   }
-  // The classic locale keeps the decimal point a '.' whatever the process's
-  // global C++ or C locale is.
-  std::ostringstream stream;
-  stream.imbue(std::locale::classic());
-  stream.precision(15);
-  stream << value;
-  out->append(stream.str());
+  // The text of printf's "%.15g" in the C locale, whatever the process's
+  // global C++ or C locale is, without building a stream per number.
+  char digits[32];
+  const std::to_chars_result result =
+      std::to_chars(digits, digits + sizeof(digits), value,
+                    std::chars_format::general, kNumberPrecision);
+  out->append(digits, result.ptr);
 }
 
 void WriteInteger(int64_t value, std::string* out) {
@@ -350,5 +481,8 @@ void WriteJsonValue(const ValueNode& value, std::string* out) {
 
 void PropertiesNode::SetObject(const std::string& /*key*/,
                                const utils::ObjectNode& /*value*/) {}
+
+void PropertiesNode::SetObject(const std::string& /*key*/,
+                               utils::ObjectNode&& /*value*/) {}
 
 }  // namespace analytics

@@ -2,8 +2,8 @@
 #define ANALYTICS_SDK_PROPERTIES_NODE_H_
 
 #include <cstdint>
-#include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace analytics {
@@ -36,20 +36,27 @@ struct ByteOrder {
 // An ordered set of uniquely keyed, typed values that writes itself as
 // compact JSON object text. Every copy is deep. Setters store a copy of the
 // key without checking it; keys are checked when a record is assembled.
+// Entries are kept in one vector sorted by ByteOrder: a record's few dozen
+// entries cost one allocation instead of one per entry, and keys set in
+// order are appended after a single comparison.
 class ObjectNode {
  public:
-  using Entries = std::map<std::string, ValueNode, ByteOrder>;
+  using Entry = std::pair<std::string, ValueNode>;
+  using Entries = std::vector<Entry>;
 
   ObjectNode();
   ObjectNode(const ObjectNode& other);
   ObjectNode& operator=(const ObjectNode& other);
-  ObjectNode(ObjectNode&& other);
-  ObjectNode& operator=(ObjectNode&& other);
+  // noexcept, so that a growing entry vector moves its entries.
+  ObjectNode(ObjectNode&& other) noexcept;
+  ObjectNode& operator=(ObjectNode&& other) noexcept;
   virtual ~ObjectNode();
 
   virtual void SetList(const std::string& key,
                        const std::vector<std::string>& value);
   virtual void SetObject(const std::string& key, const ObjectNode& value);
+  // As above, taking the entries of `value` over instead of copying them.
+  virtual void SetObject(const std::string& key, ObjectNode&& value);
 
   void SetNumber(const std::string& key, double value);
   void SetInt(const std::string& key, int64_t value);
@@ -84,12 +91,21 @@ class ObjectNode {
   void ToJson(std::string* out) const;
   // The JSON object text of `node` alone.
   static std::string ToJsonString(const ObjectNode& node);
+  // Close to the length of this node's JSON text (exact but for escapes and
+  // date-times), so that the text is written without regrowing.
+  size_t JsonSizeHint() const;
 
  private:
   // Stores `value` under `key`, replacing the whole previous value. The value
   // is complete before the old one goes, so a setter may be handed a payload
   // that lives in this node.
-  void Put(const std::string& key, ValueNode value);
+  void Put(const std::string& key, ValueNode&& value);
+  // Whether SetString takes `value`; says why not on std::cerr.
+  static bool IsStringAccepted(const std::string& key,
+                               const std::string& value);
+  // The first entry whose key does not sort before `key`.
+  Entries::iterator LowerBound(const std::string& key);
+  Entries::const_iterator LowerBound(const std::string& key) const;
 
   Entries entries_;
 };
@@ -133,9 +149,10 @@ void WriteJsonValue(const ValueNode& value, std::string* out);
 // objects.
 class PropertiesNode : public utils::ObjectNode {
  public:
-  // Does nothing: properties stay flat.
+  // Do nothing: properties stay flat.
   void SetObject(const std::string& key,
                  const utils::ObjectNode& value) override;
+  void SetObject(const std::string& key, utils::ObjectNode&& value) override;
 };
 
 }  // namespace analytics

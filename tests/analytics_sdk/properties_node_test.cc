@@ -3,10 +3,15 @@
 #include <clocale>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <limits>
 #include <locale>
+#include <map>
+#include <random>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
@@ -86,6 +91,65 @@ TEST(ObjectNodeTest, NonFiniteNumbersBecomeJsonNull) {
   node.SetNumber("inf", std::numeric_limits<double>::infinity());
   node.SetNumber("nan", std::nan(""));
   EXPECT_EQ(Json(node), "{\"inf\":null,\"nan\":null}");
+}
+
+// The text numbers had when each was written through a classic-locale
+// stream with 15 digits of precision: the record text must not change.
+std::string StreamText(double value) {
+  std::ostringstream stream;
+  stream.imbue(std::locale::classic());
+  stream.precision(15);
+  stream << value;
+  return stream.str();
+}
+
+// Values around every decimal rounding edge: random bit patterns (every
+// exponent, subnormals, NaN and infinity), short decimals, integers near
+// 10^15..10^17 and neighbours of powers of ten. The count can be raised
+// for a long one-off check with QUILLON_NUMBER_CHECK_COUNT.
+TEST(ObjectNodeTest, NumbersMatchTheFifteenDigitStreamForm) {
+  size_t count = 200000;
+  if (const char* text = std::getenv("QUILLON_NUMBER_CHECK_COUNT")) {
+    count = static_cast<size_t>(std::strtoull(text, nullptr, 10));
+  }
+  std::mt19937_64 random(20261208);
+  auto next = [&](size_t i) -> double {
+    const uint64_t bits = random();
+    double value = 0;
+    switch (i % 4) {
+      case 0:
+        std::memcpy(&value, &bits, sizeof(value));
+        return value;
+      case 1:
+        return static_cast<double>(static_cast<int64_t>(bits % 2000001) -
+                                   1000000) /
+               std::pow(10.0, static_cast<double>(bits % 19));
+      case 2:
+        return static_cast<double>(bits % 400000000000000000ull) *
+               ((bits >> 63) ? -1.0 : 1.0);
+      default:
+        return std::nextafter(
+            std::pow(10.0,
+                     static_cast<double>(static_cast<int>(bits % 617) - 308)),
+            (bits >> 63) ? 0.0 : HUGE_VAL);
+    }
+  };
+  size_t mismatches = 0;
+  std::string first_mismatch;
+  std::string text;
+  for (size_t i = 0; i < count; ++i) {
+    const double value = next(i);
+    PropertiesNode node;
+    node.SetNumber("n", value);
+    text.clear();
+    node.ToJson(&text);
+    const std::string expected =
+        "{\"n\":" + (std::isfinite(value) ? StreamText(value) : "null") + "}";
+    if (text != expected && mismatches++ == 0) {
+      first_mismatch = text + " instead of " + expected;
+    }
+  }
+  EXPECT_EQ(mismatches, 0u) << first_mismatch;
 }
 
 // A numpunct that writes numbers the German way.
@@ -280,6 +344,53 @@ TEST(ObjectNodeTest, SetObjectNestsADeepCopyButNotInProperties) {
   utils::ObjectNode& as_base = properties;
   as_base.SetObject("o", inner);  // virtual: still refused
   EXPECT_EQ(Json(properties), "{\"keep\":1}");
+
+  // Taken over instead of copied: the same text, and refused the same way.
+  ObjectNode source(inner);
+  ObjectNode moved;
+  moved.SetObject("o", std::move(source));
+  EXPECT_EQ(Json(moved), "{\"o\":{\"l\":[\"y\",\"z\"],\"s\":\"after\"}}");
+  as_base.SetObject("o", std::move(moved));
+  properties.SetObject("p", ObjectNode(inner));
+  EXPECT_EQ(Json(properties), "{\"keep\":1}");
+}
+
+// The entries are a sorted vector: inserting, replacing, finding and
+// removing in any order must behave as a map ordered by unsigned bytes.
+TEST(ObjectNodeTest, EntriesBehaveAsAByteOrderedMap) {
+  std::mt19937 random(17);
+  std::map<std::string, int64_t, utils::ByteOrder> model;
+  ObjectNode node;
+  const std::string letters = "ab\xC3_$Z";
+  for (int step = 0; step < 4000; ++step) {
+    std::string key;
+    for (size_t length = random() % 4; length > 0; --length) {
+      key += letters[random() % letters.size()];
+    }
+    const int64_t value = static_cast<int64_t>(random() % 1000);
+    switch (random() % 3) {
+      case 0:
+      case 1:
+        node.SetInt(key, value);
+        model[key] = value;
+        break;
+      default:
+        EXPECT_EQ(node.Remove(key), model.erase(key) == 1);
+    }
+    const utils::ValueNode* found = node.Find(key);
+    const auto expected = model.find(key);
+    ASSERT_EQ(found != nullptr, expected != model.end());
+    if (found != nullptr) {
+      EXPECT_EQ(found->scalar.integer, expected->second);
+    }
+  }
+  ASSERT_EQ(node.size(), model.size());
+  auto expected = model.begin();
+  for (const auto& entry : node) {
+    EXPECT_EQ(entry.first, expected->first);
+    EXPECT_EQ(entry.second.scalar.integer, expected->second);
+    ++expected;
+  }
 }
 
 TEST(ObjectNodeTest, CopiesAreDeepAndSelfAssignmentKeepsEntries) {

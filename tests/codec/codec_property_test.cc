@@ -49,6 +49,15 @@ TEST(CodecPropertyTest, RandomValuesRoundTripAtEveryAlignment) {
     ASSERT_NE(decoded, nullptr);
     ASSERT_EQ(decoded->method_name(), call.method_name());
     ASSERT_TRUE(Identical(*decoded->arguments(), value)) << i;
+
+    // From a buffer that starts off the alignment of typed elements.
+    Bytes shifted(1 + i % 7, 0);
+    const Bytes bytes = Encode(value);
+    shifted.insert(shifted.end(), bytes.begin(), bytes.end());
+    ByteBufferStreamReader reader(shifted.data() + 1 + i % 7, bytes.size());
+    ASSERT_TRUE(Identical(
+        StandardCodecSerializer::GetInstance().ReadValue(&reader), value))
+        << i;
   }
   EXPECT_TRUE(cerr.err_lines().empty());
 }

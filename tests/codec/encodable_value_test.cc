@@ -109,10 +109,63 @@ TEST(EncodableValueTest, ValuesWithinAnAlternativeOrderAsDescribed) {
   EXPECT_LT(small_key, large_key);
   EXPECT_LT(small_key, large_value);
   EXPECT_LT(large_value, large_key);
-  // NaN neither precedes nor follows.
+  // Zeros of either sign are one key; NaN follows every number.
+  EXPECT_FALSE(EncodableValue(-0.0) < EncodableValue(0.0));
+  EXPECT_FALSE(EncodableValue(0.0) < EncodableValue(-0.0));
   EncodableValue nan(std::numeric_limits<double>::quiet_NaN());
+  EXPECT_LT(EncodableValue(std::numeric_limits<double>::infinity()), nan);
   EXPECT_FALSE(nan < EncodableValue(1.0));
-  EXPECT_FALSE(EncodableValue(1.0) < nan);
+  EXPECT_FALSE(nan < nan);
+}
+
+// Maps need a strict weak order: irreflexive, transitive, and with
+// incomparability transitive too. NaN under plain < breaks the last one
+// (NaN would be "equal" to both 1 and 2).
+TEST(EncodableValueTest, OrderingStaysStrictWeakWithNaNs) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  const double other_nan = -nan;  // another bit pattern
+  const float fnan = std::numeric_limits<float>::quiet_NaN();
+  const std::vector<EncodableValue> values = {
+      EncodableValue(1.0),
+      EncodableValue(2.0),
+      EncodableValue(-inf),
+      EncodableValue(inf),
+      EncodableValue(nan),
+      EncodableValue(other_nan),
+      EncodableValue(-0.0),
+      EncodableValue(0.0),
+      EncodableValue(std::vector<double>{nan}),
+      EncodableValue(std::vector<double>{1.0}),
+      EncodableValue(std::vector<double>{nan, 1.0}),
+      EncodableValue(std::vector<double>{nan, 2.0}),
+      EncodableValue(std::vector<float>{fnan}),
+      EncodableValue(std::vector<float>{1.f}),
+      EncodableValue(EncodableList{EncodableValue(nan)}),
+      EncodableValue(EncodableList{EncodableValue(3.0)}),
+  };
+  auto equivalent = [](const EncodableValue& a, const EncodableValue& b) {
+    return !(a < b) && !(b < a);
+  };
+  for (const auto& a : values) {
+    EXPECT_FALSE(a < a);
+    for (const auto& b : values) {
+      EXPECT_FALSE(a < b && b < a);
+      for (const auto& c : values) {
+        if (a < b && b < c) {
+          EXPECT_TRUE(a < c);
+        }
+        if (equivalent(a, b) && equivalent(b, c)) {
+          EXPECT_TRUE(equivalent(a, c));
+        }
+      }
+    }
+  }
+  // Each NaN bit pattern is its own key; equal NaNs are one key.
+  EncodableMap map;
+  for (const auto& v : values) map.emplace(v, EncodableValue(true));
+  EXPECT_EQ(map.size(), values.size() - 1);  // -0.0 and 0.0 are one key
+  EXPECT_EQ(map.count(EncodableValue(std::vector<double>{nan})), 1u);
 }
 
 TEST(EncodableValueTest, CustomValuesHoldAnyTypeAndCompareByAddress) {

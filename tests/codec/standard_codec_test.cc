@@ -148,6 +148,59 @@ TEST(StandardCodecTest, MapsAreWrittenInKeyOrderAndKeepTheFirstDuplicate) {
             EncodableValue(EncodableMap{{EncodableValue("k"), 1}}));
 }
 
+// Keys holding NaN keep their place in the ordering, so a map of them
+// survives a round trip whole and in the same order.
+TEST(StandardCodecTest, MapsWithNaNKeysRoundTripWithEveryKey) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const float fnan = std::numeric_limits<float>::quiet_NaN();
+  EncodableMap map;
+  map.emplace(EncodableValue(std::vector<float>{fnan}), EncodableValue(1));
+  map.emplace(EncodableValue(std::vector<float>{1.f}), EncodableValue(2));
+  map.emplace(EncodableValue(std::vector<float>{2.f, fnan}), EncodableValue(3));
+  map.emplace(EncodableValue(std::vector<float>{2.f, 0.f}), EncodableValue(4));
+  map.emplace(EncodableValue(nan), EncodableValue(5));
+  map.emplace(EncodableValue(1.0), EncodableValue(6));
+  map.emplace(EncodableValue(std::vector<double>{nan}), EncodableValue(7));
+  map.emplace(EncodableValue(std::vector<double>{0.5}), EncodableValue(8));
+  ASSERT_EQ(map.size(), 8u);
+  const Bytes bytes = Encode(EncodableValue(map));
+  const EncodableValue decoded = Decode(bytes);
+  const auto& read = std::get<EncodableMap>(decoded);
+  ASSERT_EQ(read.size(), map.size());
+  auto expected = map.begin();
+  for (const auto& pair : read) {
+    EXPECT_TRUE(testing::Identical(pair.first, expected->first));
+    EXPECT_EQ(pair.second, expected->second);
+    ++expected;
+  }
+  EXPECT_EQ(Encode(decoded), bytes);
+}
+
+// A size field holds at most 2^32 - 1; a larger size is refused, not cut.
+class SizeSerializer : public StandardCodecSerializer {
+ public:
+  using StandardCodecSerializer::WriteSize;
+};
+
+TEST(StandardCodecTest, SizesBeyondTheSizeFieldAreRefused) {
+  if (sizeof(size_t) < 8) GTEST_SKIP() << "size_t cannot hold 2^32";
+  SizeSerializer serializer;
+  CerrCapture cerr;
+  Bytes bytes;
+  ByteBufferStreamWriter writer(&bytes);
+  EXPECT_TRUE(serializer.WriteSize(0xFFFFFFFFu, &writer));
+  EXPECT_THAT(bytes, ElementsAre(255, 0xff, 0xff, 0xff, 0xff));
+  bytes.clear();
+  const uint64_t too_large = uint64_t{1} << 32;
+  EXPECT_FALSE(serializer.WriteSize(static_cast<size_t>(too_large), &writer));
+  EXPECT_FALSE(serializer.WriteSize(SIZE_MAX, &writer));
+  EXPECT_TRUE(bytes.empty());
+  ASSERT_EQ(cerr.err_lines().size(), 2u);
+  EXPECT_EQ(cerr.err_lines()[0],
+            "Size too large in StandardCodecSerializer::WriteSize: 4294967296 "
+            "exceeds the size field's 4294967295");
+}
+
 TEST(StandardCodecTest, ReadsTagFiveAsTextAndUnknownTagsAsNull) {
   EXPECT_EQ(Decode({5, 3, '1', '2', '3'}), EncodableValue("123"));
 
