@@ -211,7 +211,7 @@ struct AnalyticsPlugin::Method {
 
 const AnalyticsPlugin::Method* AnalyticsPlugin::FindMethod(
     const std::string& name) {
-  static const Method kMethods[] = {
+  static const Method methods[] = {
       {"initialize", &AnalyticsPlugin::HandleInitialize, "INITIALIZATION_ERROR",
        false},
       {"trackEvent", &AnalyticsPlugin::HandleTrackEvent, "TRACK_EVENT_ERROR",
@@ -222,7 +222,7 @@ const AnalyticsPlugin::Method* AnalyticsPlugin::FindMethod(
       {"logout", &AnalyticsPlugin::HandleLogout, "LOGOUT_ERROR", true},
       {"flush", &AnalyticsPlugin::HandleFlush, "FLUSH_ERROR", true},
   };
-  for (const Method& method : kMethods) {
+  for (const Method& method : methods) {
     if (name == method.name) return &method;
   }
   return nullptr;
