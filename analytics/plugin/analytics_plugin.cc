@@ -3,10 +3,13 @@
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
+#include "analytics/plugin/property_conversion.h"
 #include "analytics/sdk/properties_node.h"
 #include "analytics/sdk/sdk.h"
 #include "embedding/method_channel.h"
@@ -33,6 +36,28 @@ constexpr char kNotInitializedMessage[] = "Analytics not initialized";
 constexpr char kInvalidArgumentsCode[] = "INVALID_ARGUMENTS";
 constexpr char kInvalidArgumentsMessage[] = "Arguments must be a map";
 
+// A value read from the arguments, or why it could not be read; neither for
+// an absent key.
+template <typename T>
+struct Read {
+  std::optional<T> value;
+  std::string problem;
+};
+
+// The text std::get gives for a value of another alternative: wrong-type
+// replies and log lines have always carried it.
+const std::string& WrongTypeText() {
+  static const std::string text = [] {
+    try {
+      static_cast<void>(std::get<bool>(EncodableValue()));
+    } catch (const std::bad_variant_access& error) {
+      return std::string(error.what());
+    }
+    return std::string("bad variant access");
+  }();
+  return text;
+}
+
 // The map held by |arguments|, or null when they are absent or not a map.
 const EncodableMap* AsMap(const EncodableValue* arguments) {
   return arguments == nullptr ? nullptr : std::get_if<EncodableMap>(arguments);
@@ -44,51 +69,82 @@ const EncodableValue* Find(const EncodableMap& map, const char* key) {
   return entry == map.end() ? nullptr : &entry->second;
 }
 
-// Required type: throws std::bad_variant_access for another alternative.
+// |value| when it holds a T; otherwise the wrong-type problem.
 template <typename T>
-const T& Required(const EncodableValue& value) {
-  return std::get<T>(value);
+Read<T> AsRequired(const EncodableValue& value) {
+  if (const T* typed = std::get_if<T>(&value)) return {*typed, std::string()};
+  return {std::nullopt, WrongTypeText()};
 }
 
-// Optional type: null when absent or of another alternative.
+// The value under |key|, which must hold a T when present.
 template <typename T>
-const T* Optional(const EncodableValue* value) {
+Read<T> ReadRequired(const EncodableMap& map, const char* key) {
+  const EncodableValue* value = Find(map, key);
+  return value == nullptr ? Read<T>() : AsRequired<T>(*value);
+}
+
+// The value under |key| when it is present and holds a T; null otherwise.
+template <typename T>
+const T* ReadOptional(const EncodableMap& map, const char* key) {
+  const EncodableValue* value = Find(map, key);
   return value == nullptr ? nullptr : std::get_if<T>(value);
+}
+
+// Sets *field from |key| when present; why not when of another type.
+template <typename T>
+std::string Take(const EncodableMap& map, const char* key, T* field) {
+  Read<T> read = ReadRequired<T>(map, key);
+  if (read.value) *field = std::move(*read.value);
+  return read.problem;
+}
+
+// Runs |step|, which returns nothing or why it failed. The SDK reports
+// failures by standard exceptions: their text is the reason too.
+template <typename Step>
+std::optional<std::string> Attempt(const Step& step) {
+  try {
+    if constexpr (std::is_void_v<std::invoke_result_t<const Step&>>) {
+      step();
+      return std::nullopt;
+    } else {
+      return step();
+    }
+  } catch (const std::exception& error) {
+    return std::string(error.what());
+  }
 }
 
 std::string AnonymousId() {
   return kAnonymousIdPrefix + std::to_string(platform::CurrentTimeSeconds());
 }
 
-// Sets the property of |key| from a string, 64-bit integer, double or bool;
-// every other alternative (32-bit integers included) is skipped.
-void SetProperty(const std::string& key, const EncodableValue& value,
-                 PropertiesNode* node) {
-  if (const auto* text = std::get_if<std::string>(&value)) {
-    node->SetString(key, *text);
-  } else if (const auto* integer = std::get_if<int64_t>(&value)) {
-    node->SetInt(key, *integer);
-  } else if (const auto* number = std::get_if<double>(&value)) {
-    node->SetNumber(key, *number);
-  } else if (const auto* flag = std::get_if<bool>(&value)) {
-    node->SetBool(key, *flag);
+// The properties of |entries|, or why not: a key that is not a string. With
+// |log|, writes a line per skipped value, and with |log_entries| a line per
+// entry before it.
+Read<PropertiesNode> ConvertProperties(const EncodableMap* entries, bool log,
+                                       bool log_entries) {
+  PropertiesNode properties;
+  if (entries == nullptr) return {std::move(properties), std::string()};
+  for (const auto& entry : *entries) {
+    const auto* key = std::get_if<std::string>(&entry.first);
+    if (key == nullptr) return {std::nullopt, WrongTypeText()};
+    const std::string skipped = SetProperty(*key, entry.second, &properties);
+    if (log && log_entries) LogProperty(*key, entry.second);
+    if (log) LogSkipped(*key, skipped);
   }
+  return {std::move(properties), std::string()};
 }
 
-// Writes "属性: <key> = <value>" with the value as the console formats it;
-// nothing after " = " for a skipped alternative.
-void LogProperty(const std::string& key, const EncodableValue& value) {
-  std::cout << "属性: " << key << " = ";
-  if (const auto* text = std::get_if<std::string>(&value)) {
-    std::cout << *text;
-  } else if (const auto* integer = std::get_if<int64_t>(&value)) {
-    std::cout << *integer;
-  } else if (const auto* number = std::get_if<double>(&value)) {
-    std::cout << *number;
-  } else if (const auto* flag = std::get_if<bool>(&value)) {
-    std::cout << (*flag ? "true" : "false");
+// Answers |code| with |message| after a standard exception; a failure of
+// that reply too is only reported.
+void AnswerFailure(MethodResult& result, const char* code,
+                   const std::string& message, const std::string& method) {
+  try {
+    result.Error(code, message);
+  } catch (...) {
+    std::cerr << "analytics_plugin: unexpected exception in " << method
+              << std::endl;
   }
-  std::cout << std::endl;
 }
 
 // Sends the result of a flush; runs as a task of the UI thread's message
@@ -111,6 +167,66 @@ void AnswerFlush(MethodResult& result, bool flushed, bool log) {
 }
 
 }  // namespace
+
+struct AnalyticsPlugin::Answer {
+  enum class Kind { kSuccess, kError, kLater };
+
+  static Answer Success(bool value) {
+    return {Kind::kSuccess, value, std::string(), std::string()};
+  }
+  static Answer Error(std::string code, std::string message) {
+    return {Kind::kError, false, std::move(code), std::move(message)};
+  }
+  static Answer InvalidArguments() {
+    return Error(kInvalidArgumentsCode, kInvalidArgumentsMessage);
+  }
+  static Answer Later() { return {Kind::kLater, false, "", ""}; }
+
+  void SendTo(MethodResult& result) const {
+    if (kind == Kind::kSuccess) result.Success(EncodableValue(value));
+    if (kind == Kind::kError) result.Error(code, message);
+  }
+
+  Kind kind;
+  bool value;
+  std::string code;
+  std::string message;
+};
+
+struct AnalyticsPlugin::AppInfo {
+  std::string name;
+  std::string version;
+  std::string channel;
+};
+
+struct AnalyticsPlugin::Method {
+  const char* name;
+  Handler handler;
+  // Answered, with the exception's text, when a standard exception leaves
+  // the handler or its answer.
+  const char* error_code;
+  // Answered "NOT_INITIALIZED" before a successful "initialize".
+  bool needs_initialization;
+};
+
+const AnalyticsPlugin::Method* AnalyticsPlugin::FindMethod(
+    const std::string& name) {
+  static const Method methods[] = {
+      {"initialize", &AnalyticsPlugin::HandleInitialize, "INITIALIZATION_ERROR",
+       false},
+      {"trackEvent", &AnalyticsPlugin::HandleTrackEvent, "TRACK_EVENT_ERROR",
+       true},
+      {"setUserProfile", &AnalyticsPlugin::HandleSetUserProfile,
+       "SET_USER_PROFILE_ERROR", true},
+      {"login", &AnalyticsPlugin::HandleLogin, "LOGIN_ERROR", true},
+      {"logout", &AnalyticsPlugin::HandleLogout, "LOGOUT_ERROR", true},
+      {"flush", &AnalyticsPlugin::HandleFlush, "FLUSH_ERROR", true},
+  };
+  for (const Method& method : methods) {
+    if (name == method.name) return &method;
+  }
+  return nullptr;
+}
 
 void AnalyticsPlugin::RegisterWithRegistrar(
     FlutterDesktopPluginRegistrarRef registrar) {
@@ -144,25 +260,26 @@ AnalyticsPlugin::~AnalyticsPlugin() {
 
 void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
                                        std::unique_ptr<MethodResult> result) {
-  // Runs inside the engine's C callback: nothing may unwind into it. The
-  // handlers catch standard exceptions themselves; this is the last guard.
+  const ReplyPointer reply(std::move(result));
+  // Set once a handler runs: from then on a standard exception is answered.
+  const char* error_code = nullptr;
+  // Runs inside the engine's C callback: nothing may unwind into it.
   try {
-    const std::string& method = call.method_name();
-    const EncodableValue* arguments = call.arguments();
-    if (method == "initialize") {
-      HandleInitialize(arguments, *result);
-    } else if (method == "trackEvent") {
-      HandleTrackEvent(arguments, *result);
-    } else if (method == "setUserProfile") {
-      HandleSetUserProfile(arguments, *result);
-    } else if (method == "login") {
-      HandleLogin(arguments, *result);
-    } else if (method == "logout") {
-      HandleLogout(*result);
-    } else if (method == "flush") {
-      HandleFlush(std::move(result));
+    const Method* method = FindMethod(call.method_name());
+    if (method == nullptr) {
+      reply->NotImplemented();
+    } else if (method->needs_initialization && !initialized_) {
+      reply->Error(kNotInitializedCode, kNotInitializedMessage);
     } else {
-      result->NotImplemented();
+      error_code = method->error_code;
+      (this->*method->handler)(call.arguments(), reply).SendTo(*reply);
+    }
+  } catch (const std::exception& error) {
+    if (error_code != nullptr) {
+      AnswerFailure(*reply, error_code, error.what(), call.method_name());
+    } else {
+      std::cerr << "analytics_plugin: unexpected exception in "
+                << call.method_name() << std::endl;
     }
   } catch (...) {
     std::cerr << "analytics_plugin: unexpected exception in "
@@ -170,217 +287,160 @@ void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
   }
 }
 
-bool AnalyticsPlugin::CheckInitialized(MethodResult& result) const {
-  if (initialized_) return true;
-  result.Error(kNotInitializedCode, kNotInitializedMessage);
-  return false;
-}
-
 void AnalyticsPlugin::Log(const std::string& line) const {
   if (enable_log_) std::cout << line << std::endl;
 }
 
-void AnalyticsPlugin::HandleInitialize(const EncodableValue* arguments,
-                                       MethodResult& result) {
+void AnalyticsPlugin::LogFailure(
+    const char* prefix, const std::optional<std::string>& failure) const {
+  if (failure) Log(prefix + *failure);
+}
+
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleInitialize(
+    const EncodableValue* arguments, const ReplyPointer&) {
+  const EncodableMap* settings = AsMap(arguments);
+  if (settings == nullptr) return Answer::InvalidArguments();
+  AppInfo app;
+  const std::string problem = TakeSettings(*settings, &app);
+  if (!problem.empty()) return Answer::Error("INITIALIZATION_ERROR", problem);
+  bool started = false;
+  const std::optional<std::string> failure =
+      Attempt([&] { started = StartSdk(*settings, app); });
+  if (failure) {
+    return Answer::Error("SDK_INIT_ERROR", "SDK初始化异常: " + *failure);
+  }
+  if (!started) return Answer::Error("SDK_INIT_FAILED", "分析SDK初始化失败");
+  return Answer::Success(true);
+}
+
+std::string AnalyticsPlugin::TakeSettings(const EncodableMap& settings,
+                                          AppInfo* app) {
+  std::string problem = Take(settings, "serverUrl", &server_url_);
+  if (problem.empty()) problem = Take(settings, "enableLog", &enable_log_);
+  if (problem.empty()) problem = Take(settings, "activate", &activate_);
+  if (problem.empty()) problem = Take(settings, "appName", &app->name);
+  if (problem.empty()) problem = Take(settings, "appVersion", &app->version);
+  if (problem.empty()) problem = Take(settings, "channel", &app->channel);
+  return problem;
+}
+
+bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
+                               const AppInfo& app) {
+  Sdk::EnableLog(enable_log_);
+  const std::string staging_path = platform::TempDirectory() + kStagingFileName;
+  const std::string* given_id =
+      ReadOptional<std::string>(settings, "distinctId");
+  std::string distinct_id = given_id != nullptr ? *given_id : std::string();
+  if (distinct_id.empty()) distinct_id = AnonymousId();
+  const bool* is_login_id = ReadOptional<bool>(settings, "isLoginId");
+  if (!Sdk::Init(staging_path, server_url_, distinct_id,
+                 is_login_id != nullptr && *is_login_id, kMaxStagingRecords)) {
+    return false;
+  }
+  initialized_ = true;
+  PropertiesNode common;
+  common.SetString("app_name", app.name);
+  common.SetString("app_version", app.version);
+  common.SetString("channel", app.channel);
+  Sdk::RegisterSuperProperties(common);
+  if (activate_) SendInstallEvent();
+  Log("分析SDK初始化成功!");
+  Log("服务器地址: " + server_url_);
+  Log("数据暂存文件: " + staging_path);
+  Log("默认用户ID: " + distinct_id);
+  return true;
+}
+
+void AnalyticsPlugin::SendInstallEvent() const {
+  // A failed install event never fails the initialisation.
+  LogFailure("TrackInstallation error: ", Attempt([&] {
+               Sdk::TrackInstallation(kInstallEventName, PropertiesNode());
+               Log("TrackInstallation(AppInstall) sent");
+             }));
+}
+
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleTrackEvent(
+    const EncodableValue* arguments, const ReplyPointer&) {
   const EncodableMap* map = AsMap(arguments);
-  if (map == nullptr) {
-    result.Error(kInvalidArgumentsCode, kInvalidArgumentsMessage);
-    return;
+  if (map == nullptr) return Answer::InvalidArguments();
+  const EncodableValue* name_value = Find(*map, "eventName");
+  if (name_value == nullptr) {
+    return Answer::Error("MISSING_EVENT_NAME", "eventName is required");
   }
-  try {
-    const EncodableValue* server_url = Find(*map, "serverUrl");
-    const EncodableValue* enable_log = Find(*map, "enableLog");
-    const EncodableValue* activate = Find(*map, "activate");
-    const EncodableValue* app_name = Find(*map, "appName");
-    const EncodableValue* app_version = Find(*map, "appVersion");
-    const EncodableValue* channel = Find(*map, "channel");
-    // Fields set here stay set when a later step fails.
-    if (server_url != nullptr) server_url_ = Required<std::string>(*server_url);
-    if (enable_log != nullptr) enable_log_ = Required<bool>(*enable_log);
-    if (activate != nullptr) activate_ = Required<bool>(*activate);
-    const std::string app_name_text =
-        app_name != nullptr ? Required<std::string>(*app_name) : std::string();
-    const std::string app_version_text =
-        app_version != nullptr ? Required<std::string>(*app_version)
-                               : std::string();
-    const std::string channel_text =
-        channel != nullptr ? Required<std::string>(*channel) : std::string();
-
-    bool refused = false;
-    std::string sdk_error;
-    try {
-      Sdk::EnableLog(enable_log_);
-      const std::string staging_path =
-          platform::TempDirectory() + kStagingFileName;
-      const std::string* given_id =
-          Optional<std::string>(Find(*map, "distinctId"));
-      std::string distinct_id = given_id != nullptr ? *given_id : "";
-      const bool* given_is_login_id = Optional<bool>(Find(*map, "isLoginId"));
-      const bool is_login_id =
-          given_is_login_id != nullptr ? *given_is_login_id : false;
-      if (distinct_id.empty()) distinct_id = AnonymousId();
-
-      if (!Sdk::Init(staging_path, server_url_, distinct_id, is_login_id,
-                     kMaxStagingRecords)) {
-        refused = true;
-      } else {
-        initialized_ = true;
-        PropertiesNode common;
-        common.SetString("app_name", app_name_text);
-        common.SetString("app_version", app_version_text);
-        common.SetString("channel", channel_text);
-        Sdk::RegisterSuperProperties(common);
-        if (activate_) {
-          // A failed install event never fails the initialisation.
-          try {
-            Sdk::TrackInstallation(kInstallEventName, PropertiesNode());
-            Log("TrackInstallation(AppInstall) sent");
-          } catch (const std::exception& error) {
-            Log(std::string("TrackInstallation error: ") + error.what());
-          }
-        }
-        Log("分析SDK初始化成功!");
-        Log("服务器地址: " + server_url_);
-        Log("数据暂存文件: " + staging_path);
-        Log("默认用户ID: " + distinct_id);
-      }
-    } catch (const std::exception& error) {
-      sdk_error = std::string("SDK初始化异常: ") + error.what();
-    }
-    if (!sdk_error.empty()) {
-      result.Error("SDK_INIT_ERROR", sdk_error);
-      return;
-    }
-    if (refused) {
-      result.Error("SDK_INIT_FAILED", "分析SDK初始化失败");
-      return;
-    }
-    result.Success(EncodableValue(true));
-  } catch (const std::exception& error) {
-    result.Error("INITIALIZATION_ERROR", error.what());
-  }
+  const Read<std::string> name = AsRequired<std::string>(*name_value);
+  if (!name.value) return Answer::Error("TRACK_EVENT_ERROR", name.problem);
+  // Properties that are not a map count as none.
+  const auto* entries = ReadOptional<EncodableMap>(*map, "properties");
+  LogFailure("分析事件追踪失败: ", Attempt([&]() -> std::optional<std::string> {
+               Read<PropertiesNode> properties =
+                   ConvertProperties(entries, enable_log_, true);
+               if (!properties.value) return properties.problem;
+               Sdk::Track(*name.value, *properties.value);
+               Log("分析事件追踪成功: " + *name.value);
+               return std::nullopt;
+             }));
+  return Answer::Success(true);
 }
 
-void AnalyticsPlugin::HandleTrackEvent(const EncodableValue* arguments,
-                                       MethodResult& result) {
-  if (!CheckInitialized(result)) return;
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleSetUserProfile(
+    const EncodableValue* arguments, const ReplyPointer&) {
+  // Anything but a map of properties is no error here.
   const EncodableMap* map = AsMap(arguments);
-  if (map == nullptr) {
-    result.Error(kInvalidArgumentsCode, kInvalidArgumentsMessage);
-    return;
-  }
-  try {
-    const EncodableValue* event_name_value = Find(*map, "eventName");
-    const EncodableValue* properties_value = Find(*map, "properties");
-    if (event_name_value == nullptr) {
-      result.Error("MISSING_EVENT_NAME", "eventName is required");
-      return;
-    }
-    const std::string& event_name = Required<std::string>(*event_name_value);
-    try {
-      PropertiesNode properties;
-      if (const auto* entries = Optional<EncodableMap>(properties_value)) {
-        for (const auto& entry : *entries) {
-          const std::string& key = Required<std::string>(entry.first);
-          SetProperty(key, entry.second, &properties);
-          if (enable_log_) LogProperty(key, entry.second);
-        }
-      }
-      Sdk::Track(event_name, properties);
-      Log("分析事件追踪成功: " + event_name);
-    } catch (const std::exception& error) {
-      Log(std::string("分析事件追踪失败: ") + error.what());
-    }
-    result.Success(EncodableValue(true));
-  } catch (const std::exception& error) {
-    result.Error("TRACK_EVENT_ERROR", error.what());
-  }
+  const auto* entries =
+      map != nullptr ? ReadOptional<EncodableMap>(*map, "properties") : nullptr;
+  if (entries == nullptr) return Answer::Success(true);
+  LogFailure("分析用户属性设置失败: ",
+             Attempt([&]() -> std::optional<std::string> {
+               Read<PropertiesNode> properties =
+                   ConvertProperties(entries, enable_log_, false);
+               if (!properties.value) return properties.problem;
+               Sdk::ProfileSet(*properties.value);
+               Log("分析用户属性设置成功");
+               return std::nullopt;
+             }));
+  return Answer::Success(true);
 }
 
-void AnalyticsPlugin::HandleSetUserProfile(const EncodableValue* arguments,
-                                           MethodResult& result) {
-  if (!CheckInitialized(result)) return;
-  try {
-    const EncodableMap* map = AsMap(arguments);
-    const EncodableMap* entries =
-        map != nullptr ? Optional<EncodableMap>(Find(*map, "properties"))
-                       : nullptr;
-    if (entries != nullptr) {
-      try {
-        PropertiesNode properties;
-        for (const auto& entry : *entries) {
-          SetProperty(Required<std::string>(entry.first), entry.second,
-                      &properties);
-        }
-        Sdk::ProfileSet(properties);
-        Log("分析用户属性设置成功");
-      } catch (const std::exception& error) {
-        Log(std::string("分析用户属性设置失败: ") + error.what());
-      }
-    }
-    result.Success(EncodableValue(true));
-  } catch (const std::exception& error) {
-    result.Error("SET_USER_PROFILE_ERROR", error.what());
-  }
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogin(
+    const EncodableValue* arguments, const ReplyPointer&) {
+  const EncodableMap* map = AsMap(arguments);
+  if (map == nullptr) return Answer::Success(true);
+  LogFailure("分析用户登录失败: ", Attempt([&]() -> std::optional<std::string> {
+               const Read<std::string> user_id =
+                   ReadRequired<std::string>(*map, "userId");
+               if (!user_id.problem.empty()) return user_id.problem;
+               if (!user_id.value) return std::nullopt;
+               Sdk::Login(*user_id.value);
+               Log("分析用户登录成功: " + *user_id.value);
+               return std::nullopt;
+             }));
+  return Answer::Success(true);
 }
 
-void AnalyticsPlugin::HandleLogin(const EncodableValue* arguments,
-                                  MethodResult& result) {
-  if (!CheckInitialized(result)) return;
-  try {
-    const EncodableMap* map = AsMap(arguments);
-    if (map != nullptr) {
-      try {
-        const EncodableValue* user_id = Find(*map, "userId");
-        if (user_id != nullptr) {
-          const std::string& login_id = Required<std::string>(*user_id);
-          Sdk::Login(login_id);
-          Log("分析用户登录成功: " + login_id);
-        }
-      } catch (const std::exception& error) {
-        Log(std::string("分析用户登录失败: ") + error.what());
-      }
-    }
-    result.Success(EncodableValue(true));
-  } catch (const std::exception& error) {
-    result.Error("LOGIN_ERROR", error.what());
-  }
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogout(const EncodableValue*,
+                                                      const ReplyPointer&) {
+  LogFailure("分析用户登出失败: ", Attempt([&] {
+               const std::string anonymous_id = AnonymousId();
+               Sdk::Identify(anonymous_id, false);
+               Log("分析用户登出成功，切换为匿名用户: " + anonymous_id);
+             }));
+  return Answer::Success(true);
 }
 
-void AnalyticsPlugin::HandleLogout(MethodResult& result) {
-  if (!CheckInitialized(result)) return;
-  try {
-    const int64_t seconds = platform::CurrentTimeSeconds();
-    try {
-      const std::string anonymous_id =
-          kAnonymousIdPrefix + std::to_string(seconds);
-      Sdk::Identify(anonymous_id, false);
-      Log("分析用户登出成功，切换为匿名用户: " + anonymous_id);
-    } catch (const std::exception& error) {
-      Log(std::string("分析用户登出失败: ") + error.what());
-    }
-    result.Success(EncodableValue(true));
-  } catch (const std::exception& error) {
-    result.Error("LOGOUT_ERROR", error.what());
-  }
-}
-
-void AnalyticsPlugin::HandleFlush(std::unique_ptr<MethodResult> result) {
-  if (!CheckInitialized(*result)) return;
-  // Shared: the worker's callback and the UI task are copyable functions.
-  std::shared_ptr<MethodResult> reply(std::move(result));
-  try {
-    const bool log = enable_log_;
+AnalyticsPlugin::Answer AnalyticsPlugin::HandleFlush(
+    const EncodableValue*, const ReplyPointer& reply) {
+  const bool log = enable_log_;
+  const std::optional<std::string> failure = Attempt([&] {
     const platform::UiTaskQueue::Poster poster = ui_tasks_.poster();
     // Runs on the worker; the answer goes to the UI thread, or nowhere when
     // the plugin (and with it the engine) is gone by then.
     Sdk::FlushAsync([poster, reply, log](bool flushed) {
       poster.Post([reply, log, flushed] { AnswerFlush(*reply, flushed, log); });
     });
-  } catch (const std::exception& error) {
-    Log(std::string("分析数据上报异常: ") + error.what());
-    reply->Success(EncodableValue(false));
-  }
+  });
+  if (!failure) return Answer::Later();
+  Log("分析数据上报异常: " + *failure);
+  return Answer::Success(false);
 }
 
 }  // namespace analytics

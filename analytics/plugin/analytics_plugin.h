@@ -5,6 +5,7 @@
 #define QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "embedding/encodable_value.h"
@@ -40,28 +41,53 @@ class AnalyticsPlugin : public flutter::Plugin {
                         std::unique_ptr<flutter::MethodResult> result);
 
  private:
-  // Each handler answers |result| exactly once and lets no standard
-  // exception out. |arguments| may be null.
-  void HandleInitialize(const flutter::EncodableValue* arguments,
-                        flutter::MethodResult& result);
-  void HandleTrackEvent(const flutter::EncodableValue* arguments,
-                        flutter::MethodResult& result);
-  void HandleSetUserProfile(const flutter::EncodableValue* arguments,
-                            flutter::MethodResult& result);
-  void HandleLogin(const flutter::EncodableValue* arguments,
-                   flutter::MethodResult& result);
-  void HandleLogout(flutter::MethodResult& result);
-  // Hands the flush to the SDK's worker and returns at once; the answer is
-  // sent later on this plugin's thread.
-  void HandleFlush(std::unique_ptr<flutter::MethodResult> result);
+  // What a handler answers: success with a bool, an error, or nothing yet
+  // (the handler answers later itself).
+  struct Answer;
+  // The settings of "initialize" that only reach the SDK as properties.
+  struct AppInfo;
+  // Shared: a "flush" answer is sent later by a copyable task.
+  using ReplyPointer = std::shared_ptr<flutter::MethodResult>;
+  // |arguments| may be null. |reply| is for handlers that answer later.
+  using Handler = Answer (AnalyticsPlugin::*)(
+      const flutter::EncodableValue* arguments, const ReplyPointer& reply);
+  // One channel method and how its call is handled.
+  struct Method;
 
-  // False (after answering "NOT_INITIALIZED") before a successful
-  // "initialize".
-  bool CheckInitialized(flutter::MethodResult& result) const;
+  // The method named |name| exactly, or null.
+  static const Method* FindMethod(const std::string& name);
+
+  Answer HandleInitialize(const flutter::EncodableValue* arguments,
+                          const ReplyPointer& reply);
+  Answer HandleTrackEvent(const flutter::EncodableValue* arguments,
+                          const ReplyPointer& reply);
+  Answer HandleSetUserProfile(const flutter::EncodableValue* arguments,
+                              const ReplyPointer& reply);
+  Answer HandleLogin(const flutter::EncodableValue* arguments,
+                     const ReplyPointer& reply);
+  Answer HandleLogout(const flutter::EncodableValue* arguments,
+                      const ReplyPointer& reply);
+  // Hands the flush to the SDK's worker and returns at once; |reply| gets
+  // its answer later on this plugin's thread.
+  Answer HandleFlush(const flutter::EncodableValue* arguments,
+                     const ReplyPointer& reply);
+
+  // Takes the typed settings of |settings| into the fields and *app, in
+  // order; at a value of another type stops and returns why, keeping what
+  // it took. Empty when every setting was read.
+  std::string TakeSettings(const flutter::EncodableMap& settings, AppInfo* app);
+  // The part of "initialize" that may throw: configures and starts the SDK.
+  // False when the SDK refuses the distinct id.
+  bool StartSdk(const flutter::EncodableMap& settings, const AppInfo& app);
+  // Sends the install event; a failure is only logged.
+  void SendInstallEvent() const;
 
   // Writes |line| to standard output, with a line end and a flush, while
   // logging is on.
   void Log(const std::string& line) const;
+  // Logs |prefix| followed by |failure| when there was one.
+  void LogFailure(const char* prefix,
+                  const std::optional<std::string>& failure) const;
 
   // Set when registered; its handler is cleared when the plugin goes.
   std::unique_ptr<flutter::MethodChannel> channel_;

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "analytics/sdk/random_source.h"
-#include "analytics/sdk/sdk.h"
 #include "platform/clock.h"
 
 namespace analytics {
@@ -79,15 +78,12 @@ utils::ObjectNode MakeLibObject() {
   utils::ObjectNode lib;
   lib.SetString("$lib", "cpp");
   lib.SetString("$lib_method", "code");
-  lib.SetString("$lib_version", "1.1.1");
+  lib.SetString("$lib_version", kLibVersion);
   return lib;
 }
 
-bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
-                   const PropertiesNode& properties,
-                   const std::string& distinct_id,
-                   const std::string& original_id) {
-  if (!ValidatePropertyKeys(properties)) return false;
+bool CheckEventIdentity(const std::string& type, const std::string& event_name,
+                        const std::string& original_id) {
   if (type == "track") {
     if (!IsLengthOfName(event_name)) {
       std::cerr << "The Event Name is empty or too long, max length is 100";
@@ -108,17 +104,14 @@ bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
       return false;
     }
   }
+  return true;
+}
 
-  PropertiesNode merged;
-  if (type.find("track") != std::string::npos) {
-    merged.MergeFrom(super_properties_);
-  }
-  merged.MergeFrom(properties);
-
+int64_t TakeRecordTime(PropertiesNode* properties) {
   // Only a caller's "$time" is checked to be a DATETIME; one that came in
   // unchecked with the super properties must not put every record at 1970.
   int64_t time = 0;
-  const utils::ValueNode* time_value = merged.Find("$time");
+  const utils::ValueNode* time_value = properties->Find("$time");
   if (time_value != nullptr && time_value->kind == utils::ValueKind::DATETIME) {
     // Unsigned arithmetic: an absurd date wraps instead of overflowing.
     time = static_cast<int64_t>(
@@ -127,37 +120,20 @@ bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
   } else {
     time = NowMillis();
   }
-  merged.Remove("$time");
+  properties->Remove("$time");
+  return time;
+}
 
+std::string TakeProject(PropertiesNode* properties) {
   std::string project;
-  const utils::ValueNode* project_value = merged.Find("$project");
+  const utils::ValueNode* project_value = properties->Find("$project");
   if (project_value != nullptr) {
     if (project_value->kind == utils::ValueKind::STRING) {
       project = project_value->string_value;
     }
-    merged.Remove("$project");
+    properties->Remove("$project");
   }
-
-  if (is_login_id_) merged.SetBool("$is_login_id", true);
-
-  utils::ObjectNode record;
-  record.SetString("type", type);
-  record.SetInt("time", time);
-  record.SetString("distinct_id", distinct_id);
-  // Moved in: the merged properties are not needed past this point.
-  record.SetObject("properties", std::move(merged));
-  record.SetObject("lib", MakeLibObject());
-  record.SetInt("_track_id", MakeTrackId());
-  if (!project.empty()) record.SetString("project", project);
-  if (type == "track") {
-    record.SetString("event", event_name);
-  } else if (type == "track_signup") {
-    record.SetString("event", event_name);
-    record.SetString("original_id", original_id);
-  }
-
-  staging_store_.AddRecord(utils::ObjectNode::ToJsonString(record));
-  return true;
+  return project;
 }
 
 }  // namespace analytics

@@ -1,9 +1,11 @@
 #include "analytics/sdk/sdk.h"
 
+#include <cstdint>
 #include <exception>
 #include <future>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <utility>
 
 #include "analytics/sdk/event_assembly.h"
@@ -33,7 +35,7 @@ Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
           },
           kFlushBudget) {
   super_properties_.SetString("$lib", "cpp");
-  super_properties_.SetString("$lib_version", "1.1.1");
+  super_properties_.SetString("$lib_version", kLibVersion);
   staging_store_.SetCompactionRequest([this] { worker_.RequestCompaction(); });
 }
 
@@ -60,6 +62,42 @@ bool Sdk::Init(const std::string& staging_file_path,
     std::cerr << "Analytics SDK cannot start its worker: " << error.what()
               << std::endl;
   }
+  return true;
+}
+
+bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
+                   const PropertiesNode& properties,
+                   const std::string& distinct_id,
+                   const std::string& original_id) {
+  if (!ValidatePropertyKeys(properties)) return false;
+  if (!CheckEventIdentity(type, event_name, original_id)) return false;
+
+  PropertiesNode merged;
+  if (type.find("track") != std::string::npos) {
+    merged.MergeFrom(super_properties_);
+  }
+  merged.MergeFrom(properties);
+  const int64_t time = TakeRecordTime(&merged);
+  const std::string project = TakeProject(&merged);
+  if (is_login_id_) merged.SetBool("$is_login_id", true);
+
+  utils::ObjectNode record;
+  record.SetString("type", type);
+  record.SetInt("time", time);
+  record.SetString("distinct_id", distinct_id);
+  // Moved in: the merged properties are not needed past this point.
+  record.SetObject("properties", std::move(merged));
+  record.SetObject("lib", MakeLibObject());
+  record.SetInt("_track_id", MakeTrackId());
+  if (!project.empty()) record.SetString("project", project);
+  if (type == "track") {
+    record.SetString("event", event_name);
+  } else if (type == "track_signup") {
+    record.SetString("event", event_name);
+    record.SetString("original_id", original_id);
+  }
+
+  staging_store_.AddRecord(utils::ObjectNode::ToJsonString(record));
   return true;
 }
 

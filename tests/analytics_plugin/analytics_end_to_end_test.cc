@@ -125,7 +125,7 @@ TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
       "method analytics_plugin trackEvent {\"eventName\": \"purchase\", "
       "\"properties\": {\"price\": 9.5, \"vip\": true, \"name\": \"x\", "
       "\"big\": 1099511627776L, \"count\": 3, \"nested\": {\"a\": 1}, "
-      "\"items\": [1, 2]}}\n"
+      "\"items\": [1, 2], \"tags\": [\"a\", \"b\"]}}\n"
       "method analytics_plugin setUserProfile {\"properties\": "
       "{\"city\": \"Oslo\", \"age\": 30L}}\n"
       "method analytics_plugin login {\"userId\": \"member-7\"}\n"
@@ -158,8 +158,9 @@ TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
   EXPECT_TRUE(Has(records[2],
                   "\"properties\":{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\","
                   "\"app_name\":\"quillon\",\"app_version\":\"1.2.7\","
-                  "\"big\":1099511627776,\"channel\":\"e2e\",\"name\":\"x\","
-                  "\"price\":9.5,\"vip\":true}"))
+                  "\"big\":1099511627776,\"channel\":\"e2e\",\"count\":3,"
+                  "\"name\":\"x\",\"price\":9.5,\"tags\":[\"a\",\"b\"],"
+                  "\"vip\":true}"))
       << records[2];
 
   EXPECT_TRUE(Has(records[3], "\"type\":\"profile_set\""));

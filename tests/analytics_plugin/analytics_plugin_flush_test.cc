@@ -82,7 +82,8 @@ TEST_F(AnalyticsPluginFlushTest, EveryKindOfRecordReachesTheServer) {
   EXPECT_EQ(PropertiesOf(records[1]),
             "{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\",\"app_name\":"
             "\"quillon\",\"app_version\":\"1.2.7\",\"big\":1099511627776,"
-            "\"channel\":\"beta\",\"name\":\"x\",\"price\":9.5,\"vip\":true}");
+            "\"channel\":\"beta\",\"count\":3,\"name\":\"x\",\"price\":9.5,"
+            "\"vip\":true}");
   EXPECT_TRUE(Has(records[1], "\"type\":\"track\""));
 
   EXPECT_EQ(PropertiesOf(records[2]), "{\"city\":\"Oslo\"}");
@@ -98,6 +99,29 @@ TEST_F(AnalyticsPluginFlushTest, EveryKindOfRecordReachesTheServer) {
   EXPECT_TRUE(Has(records[4], "\"$is_login_id\":true"));
   EXPECT_TRUE(Has(records[5], "\"distinct_id\":\"anonymous_user_"));
   EXPECT_FALSE(Has(records[5], "$is_login_id"));
+}
+
+TEST_F(AnalyticsPluginFlushTest, SmallIntegersAndStringListsReachTheServer) {
+  StreamCapture capture;
+  ASSERT_TRUE(Initialize(EncodableMap{{"enableLog", true}})
+                  .IsSuccess(EncodableValue(true)));
+  ASSERT_TRUE(Call("trackEvent",
+                   Args({{"eventName", "tagged"},
+                         {"properties",
+                          Args({{"count", 3},
+                                {"tags", EncodableList{EncodableValue("a"),
+                                                       EncodableValue("b")}},
+                                {"nested", Args({{"x", 1}})}})}}))
+                  .IsSuccess(EncodableValue(true)));
+  EXPECT_TRUE(Call("flush").IsSuccess(EncodableValue(true)));
+
+  const std::vector<std::string> records = server_->Records();
+  ASSERT_EQ(records.size(), 1u);
+  EXPECT_TRUE(Has(records[0], "\"event\":\"tagged\"")) << records[0];
+  EXPECT_TRUE(Has(records[0], "\"count\":3,")) << records[0];
+  EXPECT_TRUE(Has(records[0], "\"tags\":[\"a\",\"b\"]")) << records[0];
+  EXPECT_FALSE(Has(records[0], "nested")) << records[0];
+  EXPECT_TRUE(Has(capture.out(), "属性已跳过: nested ")) << capture.out();
 }
 
 TEST_F(AnalyticsPluginFlushTest, AFailedBatchIsRetriedWithinOneFlush) {

@@ -283,23 +283,31 @@ TEST_F(AnalyticsPluginTest, TrackEventArgumentErrors) {
   EXPECT_TRUE(Queued().empty());
 }
 
-TEST_F(AnalyticsPluginTest,
-       TrackEventKeepsStringsLongIntegersDoublesAndBoolsOnly) {
+TEST_F(AnalyticsPluginTest, TrackEventKeepsScalarsAndListsOfGoodStringsOnly) {
   ASSERT_TRUE(Initialize().IsSuccess(EncodableValue(true)));
   StreamCapture capture;
   const Reply reply = Call(
       "trackEvent",
       Args({{"eventName", "purchase"},
-            {"properties", Args({{"price", 9.5},
-                                 {"vip", true},
-                                 {"name", "x"},
-                                 {"big", int64_t{1} << 40},
-                                 {"debt", int64_t{-5}},
-                                 {"count", 3},
-                                 {"nested", Args({{"k", "v"}})},
-                                 {"items", EncodableList{EncodableValue("a")}},
-                                 {"bytes", std::vector<uint8_t>{1, 2}},
-                                 {"nothing", EncodableValue()}})}}));
+            {"properties",
+             Args({{"price", 9.5},
+                   {"vip", true},
+                   {"name", "x"},
+                   {"big", int64_t{1} << 40},
+                   {"debt", int64_t{-5}},
+                   {"count", 3},
+                   {"low", int32_t{-2147483647 - 1}},
+                   {"nested", Args({{"k", "v"}})},
+                   {"items", EncodableList{EncodableValue("a")}},
+                   {"none", EncodableList{}},
+                   {"mixed",
+                    EncodableList{EncodableValue("a"), EncodableValue(1)}},
+                   {"broken",
+                    EncodableList{EncodableValue("a"), EncodableValue("\xC3")}},
+                   {"long",
+                    EncodableList{EncodableValue(std::string(8193, 'n'))}},
+                   {"bytes", std::vector<uint8_t>{1, 2}},
+                   {"nothing", EncodableValue()}})}}));
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
@@ -307,7 +315,8 @@ TEST_F(AnalyticsPluginTest,
   EXPECT_EQ(PropertiesOf(queued[0]),
             "{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\",\"app_name\":\"\","
             "\"app_version\":\"\",\"big\":1099511627776,\"channel\":\"\","
-            "\"debt\":-5,\"name\":\"x\",\"price\":9.5,\"vip\":true}");
+            "\"count\":3,\"debt\":-5,\"items\":[\"a\"],\"low\":-2147483648,"
+            "\"name\":\"x\",\"none\":[],\"price\":9.5,\"vip\":true}");
 
   // Properties that are not a map count as none.
   ASSERT_TRUE(Call("trackEvent",
@@ -342,27 +351,45 @@ TEST_F(AnalyticsPluginTest, TrackEventLogsEveryEntryInMapOrder) {
   ASSERT_TRUE(InitializeQuietly(EncodableMap{{"enableLog", true}})
                   .IsSuccess(EncodableValue(true)));
   StreamCapture capture;
-  ASSERT_TRUE(Call("trackEvent",
-                   Args({{"eventName", "purchase"},
-                         {"properties", Args({{"count", 3},
-                                              {"pi", 3.14159265},
-                                              {"vip", false},
-                                              {"name", std::string(8193, 'n')},
-                                              {"big", int64_t{1} << 40},
-                                              {"nested", Args({})}})}}))
-                  .IsSuccess(EncodableValue(true)));
-  EXPECT_EQ(PluginLines(capture.out()),
-            (std::vector<std::string>{
-                "属性: big = 1099511627776",
-                "属性: count = ", "属性: name = " + std::string(8193, 'n'),
-                "属性: nested = ", "属性: pi = 3.14159", "属性: vip = false",
-                "分析事件追踪成功: purchase"}));
+  ASSERT_TRUE(
+      Call("trackEvent",
+           Args({{"eventName", "purchase"},
+                 {"properties",
+                  Args({{"count", 3},
+                        {"pi", 3.14159265},
+                        {"vip", false},
+                        {"name", std::string(8193, 'n')},
+                        {"big", int64_t{1} << 40},
+                        {"nested", Args({})},
+                        {"tags", EncodableList{EncodableValue("a"),
+                                               EncodableValue("b")}},
+                        {"mixed",
+                         EncodableList{EncodableValue("a"), EncodableValue(1)}},
+                        {"broken", EncodableList{EncodableValue("a"),
+                                                 EncodableValue("\xC3")}}})}}))
+          .IsSuccess(EncodableValue(true)));
+  EXPECT_EQ(
+      PluginLines(capture.out()),
+      (std::vector<std::string>{
+          "属性: big = 1099511627776", "属性: broken = [a, \xC3]",
+          "属性已跳过: broken (list element 1 is not valid UTF-8)",
+          "属性: count = 3", "属性: mixed = ",
+          "属性已跳过: mixed (a list with an element that is not a string)",
+          "属性: name = " + std::string(8193, 'n'),
+          "属性已跳过: name (string longer than 8192 bytes)",
+          "属性: nested = ", "属性已跳过: nested (unsupported value type map)",
+          "属性: pi = 3.14159", "属性: tags = [a, b]", "属性: vip = false",
+          "分析事件追踪成功: purchase"}));
   // The over-long string was refused by the property model alone.
   EXPECT_NE(capture.err().find("String property 'name' is too long"),
             std::string::npos);
   ASSERT_EQ(Queued().size(), 1u);
   EXPECT_EQ(Queued()[0].find("\"name\""), std::string::npos);
   EXPECT_NE(Queued()[0].find("\"pi\":3.14159265"), std::string::npos);
+  EXPECT_NE(Queued()[0].find("\"count\":3,"), std::string::npos);
+  EXPECT_NE(Queued()[0].find("\"tags\":[\"a\",\"b\"]"), std::string::npos);
+  EXPECT_EQ(Queued()[0].find("\"broken\""), std::string::npos);
+  EXPECT_EQ(Queued()[0].find("\"mixed\""), std::string::npos);
 }
 
 TEST_F(AnalyticsPluginTest, NothingOfThePluginIsLoggedWhileLoggingIsOff) {
@@ -399,6 +426,7 @@ TEST_F(AnalyticsPluginTest, SetUserProfileRecordsConvertedPropertiesWhenItCan) {
   EXPECT_TRUE(
       Call("setUserProfile", Args({{"properties", Args({{"age", int64_t{30}},
                                                         {"small", 1},
+                                                        {"nested", Args({})},
                                                         {"vip", true},
                                                         {"city", "Oslo"},
                                                         {"score", 0.25}})}}))
@@ -410,11 +438,13 @@ TEST_F(AnalyticsPluginTest, SetUserProfileRecordsConvertedPropertiesWhenItCan) {
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_NE(queued[0].find("\"type\":\"profile_set\""), std::string::npos);
   EXPECT_EQ(PropertiesOf(queued[0]),
-            "{\"age\":30,\"city\":\"Oslo\",\"score\":0.25,\"vip\":true}");
+            "{\"age\":30,\"city\":\"Oslo\",\"score\":0.25,\"small\":1,"
+            "\"vip\":true}");
   EXPECT_EQ(
       PluginLines(capture.out()),
-      (std::vector<std::string>{"分析用户属性设置成功",
-                                "分析用户属性设置失败: " + WrongTypeText()}));
+      (std::vector<std::string>{
+          "属性已跳过: nested (unsupported value type map)",
+          "分析用户属性设置成功", "分析用户属性设置失败: " + WrongTypeText()}));
 }
 
 TEST_F(AnalyticsPluginTest, LoginAndLogoutMoveTheIdentity) {
