@@ -21,8 +21,12 @@ endif()
 set(quillon_cxx_include "${quillon_gcc_dir}/include/c++")
 # GCC's mingw target compares type_info out of line (libstdc++'s tinfo.o
 # defines the operator); clang would inline it and clash with that definition.
+# GCC's mingw libstdc++ keeps its thread-local variables (those of
+# std::call_once among them) in emulated TLS; clang must reach them the same
+# way.
 string(JOIN " " CMAKE_CXX_FLAGS_INIT
   "-D__GXX_TYPEINFO_EQUALITY_INLINE=0"
+  "-femulated-tls"
   "-isystem ${quillon_cxx_include}"
   "-isystem ${quillon_cxx_include}/${QUILLON_MINGW_TRIPLE}"
   "-isystem ${quillon_cxx_include}/backward")
