@@ -135,14 +135,14 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
   ASSERT_EQ(records.size(), 5u);
   EXPECT_TRUE(Has(records[0], "\"event\":\"AppInstall\""));
   EXPECT_TRUE(Has(records[0], "\"distinct_id\":\"demo-device\""));
-  // Strings, 64-bit integers, doubles and bools arrive; a 32-bit integer and
-  // a nested map are left out.
+  // Strings, integers of both widths, doubles and bools arrive; a nested map
+  // is left out.
   EXPECT_TRUE(Has(records[1], "\"event\":\"demo_event\""));
   EXPECT_TRUE(Has(records[1],
                   "\"properties\":{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\","
                   "\"app_name\":\"quillon_pc\",\"app_version\":\"1.2.7\","
                   "\"channel\":\"demo-test\",\"count64\":5,\"label\":\"short\","
-                  "\"ok\":true,\"ratio\":0.25}"))
+                  "\"ok\":true,\"ratio\":0.25,\"small\":7}"))
       << records[1];
   EXPECT_TRUE(Has(records[2], "\"type\":\"profile_set\""));
   EXPECT_TRUE(Has(records[2], "\"properties\":{\"plan\":\"pro\",\"seats\":5}"))
