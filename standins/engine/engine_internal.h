@@ -148,6 +148,12 @@ struct Library {
 
 Library& GetLibrary();
 
+// True when `object` is among the live handles of `set`. Callers hold the
+// library mutex.
+inline bool IsLive(const std::set<const void*>& set, const void* object) {
+  return object != nullptr && set.count(object) != 0;
+}
+
 // Appends an event to the log. Takes only the events mutex.
 void LogEvent(int32_t kind, int64_t engine_serial,
               FlutterDesktopPluginRegistrarRef registrar,
@@ -186,7 +192,7 @@ int32_t DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
                        StandinEngineReplyCallback reply, void (*on_drop)(void*),
                        void* user_data);
 
-// Window parts (view_window_win32.cc; no-ops in the native build).
+// Window parts (platform_win32.cc; no-ops in platform_native.cc).
 // Creates the view window of `width` x `height` pixels and its parking
 // parent; false when a window could not be made.
 bool CreateViewWindows(FlutterDesktopViewController* controller, int width,

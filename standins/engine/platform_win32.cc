@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "standins/engine/engine_internal.h"
@@ -37,65 +38,90 @@ FlutterDesktopViewController* ControllerOf(HWND window) {
       GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
+// A view message handler returns true with `*result` set when the message
+// is answered, false when the default procedure should have it too.
+using ViewMessageHandler = bool (*)(HWND window, UINT message, WPARAM wparam,
+                                    LPARAM lparam, LRESULT* result);
+
+bool OnViewNcCreate(HWND window, UINT, WPARAM, LPARAM lparam, LRESULT*) {
+  auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
+  SetWindowLongPtrW(window, GWLP_USERDATA,
+                    reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+  return false;
+}
+
+bool OnViewNcDestroy(HWND window, UINT, WPARAM, LPARAM, LRESULT*) {
+  // Destroyed with its parent before the controller went.
+  FlutterDesktopViewController* controller = ControllerOf(window);
+  if (controller != nullptr && controller->view.hwnd == window) {
+    controller->view.hwnd = nullptr;
+  }
+  SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+  return false;
+}
+
+bool OnViewEraseBackground(HWND, UINT, WPARAM, LPARAM, LRESULT* result) {
+  *result = 1;
+  return true;
+}
+
+bool OnViewPaint(HWND window, UINT, WPARAM, LPARAM, LRESULT* result) {
+  PAINTSTRUCT paint;
+  HDC dc = BeginPaint(window, &paint);
+  if (dc != nullptr) {
+    FlutterDesktopViewController* controller = ControllerOf(window);
+    std::shared_ptr<ScriptedUi> scripted_ui =
+        controller != nullptr ? controller->scripted_ui : nullptr;
+    NoThrowVoid([&] {
+      PaintView(window, dc,
+                scripted_ui != nullptr ? scripted_ui->RecentLines()
+                                       : std::vector<std::string>(),
+                scripted_ui != nullptr);
+    });
+  }
+  EndPaint(window, &paint);
+  *result = 0;
+  return true;
+}
+
+// Timers and resumes drive the scripted UI.
+bool OnViewScriptedUi(HWND window, UINT message, WPARAM wparam, LPARAM,
+                      LRESULT* result) {
+  FlutterDesktopViewController* controller = ControllerOf(window);
+  // A copy: a step may destroy the controller while it runs.
+  std::shared_ptr<ScriptedUi> scripted_ui =
+      controller != nullptr ? controller->scripted_ui : nullptr;
+  if (scripted_ui == nullptr) {
+    return false;
+  }
+  bool handled = NoThrow(true, [&] {
+    if (message == WM_TIMER) {
+      return scripted_ui->OnTimer(wparam);
+    }
+    scripted_ui->OnResume();
+    return true;
+  });
+  *result = 0;
+  return handled;
+}
+
+const std::pair<UINT, ViewMessageHandler> kViewMessageHandlers[] = {
+    {WM_NCCREATE, &OnViewNcCreate},
+    {WM_NCDESTROY, &OnViewNcDestroy},
+    {WM_ERASEBKGND, &OnViewEraseBackground},
+    {WM_PAINT, &OnViewPaint},
+    {WM_TIMER, &OnViewScriptedUi},
+    {kScriptedUiResume, &OnViewScriptedUi},
+};
+
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam) {
-  switch (message) {
-    case WM_NCCREATE: {
-      auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
-      SetWindowLongPtrW(window, GWLP_USERDATA,
-                        reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-      break;
+  for (const auto& handler : kViewMessageHandlers) {
+    LRESULT result = 0;
+    if (handler.first == message &&
+        handler.second(window, message, wparam, lparam, &result)) {
+      return result;
     }
-    case WM_NCDESTROY: {
-      // Destroyed with its parent before the controller went.
-      FlutterDesktopViewController* controller = ControllerOf(window);
-      if (controller != nullptr && controller->view.hwnd == window) {
-        controller->view.hwnd = nullptr;
-      }
-      SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-      break;
-    }
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window, &paint);
-      if (dc != nullptr) {
-        FlutterDesktopViewController* controller = ControllerOf(window);
-        std::shared_ptr<ScriptedUi> scripted_ui =
-            controller != nullptr ? controller->scripted_ui : nullptr;
-        NoThrowVoid([&] {
-          PaintView(window, dc,
-                    scripted_ui != nullptr ? scripted_ui->RecentLines()
-                                           : std::vector<std::string>(),
-                    scripted_ui != nullptr);
-        });
-      }
-      EndPaint(window, &paint);
-      return 0;
-    }
-    case WM_TIMER:
-    case kScriptedUiResume: {
-      FlutterDesktopViewController* controller = ControllerOf(window);
-      // A copy: a step may destroy the controller while it runs.
-      std::shared_ptr<ScriptedUi> scripted_ui =
-          controller != nullptr ? controller->scripted_ui : nullptr;
-      if (scripted_ui != nullptr) {
-        bool handled = NoThrow(true, [&] {
-          if (message == WM_TIMER) {
-            return scripted_ui->OnTimer(wparam);
-          }
-          scripted_ui->OnResume();
-          return true;
-        });
-        if (handled) {
-          return 0;
-        }
-      }
-      break;
-    }
-    default:
-      break;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -57,175 +57,258 @@ bool ParseNumbers(const std::vector<std::string>& words, size_t first,
   return true;
 }
 
-const std::map<std::string, EntrySignature>& Signatures() {
-  static const auto* signatures = new std::map<std::string, EntrySignature>{
-      {"bool()", EntrySignature::kBool},
-      {"ptr()", EntrySignature::kPointer},
-      {"void(bool)", EntrySignature::kVoidBool},
-      {"void(i32,i32)", EntrySignature::kVoidInt32Int32},
-      {"void(i32)", EntrySignature::kVoidInt32},
+struct SignatureSpec {
+  EntrySignature signature;
+  size_t arguments;
+};
+
+const std::map<std::string, SignatureSpec>& Signatures() {
+  static const auto* signatures = new std::map<std::string, SignatureSpec>{
+      {"bool()", {EntrySignature::kBool, 0}},
+      {"ptr()", {EntrySignature::kPointer, 0}},
+      {"void(bool)", {EntrySignature::kVoidBool, 1}},
+      {"void(i32,i32)", {EntrySignature::kVoidInt32Int32, 2}},
+      {"void(i32)", {EntrySignature::kVoidInt32, 1}},
   };
   return *signatures;
 }
 
-size_t ArgumentCount(EntrySignature signature) {
-  switch (signature) {
-    case EntrySignature::kVoidBool:
-    case EntrySignature::kVoidInt32:
-      return 1;
-    case EntrySignature::kVoidInt32Int32:
-      return 2;
-    default:
-      return 0;
+// "" when the step has `count` arguments after its keyword, else the error.
+std::string WantArguments(const std::vector<std::string>& words, size_t count) {
+  return words.size() - 1 == count
+             ? std::string()
+             : words[0] + " takes " + std::to_string(count) + " argument" +
+                   (count == 1 ? "" : "s");
+}
+
+// A step parser fills `step` (its kind already set) from one line and its
+// words; it returns an error text or "".
+using StepParser = std::string (*)(const std::string& line,
+                                   const std::vector<std::string>& words,
+                                   Step* step);
+
+std::string ParseNoArguments(const std::string&,
+                             const std::vector<std::string>& words, Step*) {
+  return WantArguments(words, 0);
+}
+
+std::string ParseMilliseconds(const std::string&,
+                              const std::vector<std::string>& words,
+                              Step* step) {
+  std::string error = WantArguments(words, 1);
+  if (!error.empty()) {
+    return error;
   }
+  int64_t ms;
+  if (!ParseInt32(words[1], &ms) || ms < 0) {
+    return "bad milliseconds: " + words[1];
+  }
+  step->numbers.push_back(ms);
+  return std::string();
+}
+
+std::string ParseSend(const std::string& line,
+                      const std::vector<std::string>& words, Step* step) {
+  if (words.size() < 2) {
+    return "send needs a channel";
+  }
+  step->name = words[1];
+  if (!ParseHexBytes(RestAfterWords(line, 2), &step->bytes)) {
+    return "bad hex bytes";
+  }
+  return std::string();
+}
+
+std::string ParseCall(const std::string&, const std::vector<std::string>& words,
+                      Step* step) {
+  std::string error = WantArguments(words, 1);
+  if (error.empty()) {
+    step->name = words[1];
+  }
+  return error;
+}
+
+// The arguments of a table entry, from the sixth word on.
+std::string ParseEntryArguments(const std::vector<std::string>& words,
+                                Step* step) {
+  for (size_t i = 5; i < words.size(); ++i) {
+    int64_t value;
+    if (step->signature == EntrySignature::kVoidBool) {
+      if (words[i] != "true" && words[i] != "false" && words[i] != "1" &&
+          words[i] != "0") {
+        return "bad bool: " + words[i];
+      }
+      value = words[i] == "true" || words[i] == "1" ? 1 : 0;
+    } else if (!ParseInt32(words[i], &value)) {
+      return "bad 32-bit integer: " + words[i];
+    }
+    step->numbers.push_back(value);
+  }
+  return std::string();
+}
+
+std::string ParseTable(const std::string&,
+                       const std::vector<std::string>& words, Step* step) {
+  if (words.size() < 5) {
+    return "table needs an export, a table, an index and a signature";
+  }
+  step->name = words[1];
+  if (words[2] != "public" && words[2] != "private") {
+    return "table must be public or private: " + words[2];
+  }
+  step->table = words[2] == "public" ? 0 : 1;
+  int64_t index;
+  if (!ParseInt32(words[3], &index) || index < 0) {
+    return "bad index: " + words[3];
+  }
+  step->index = static_cast<int>(index);
+  auto signature = Signatures().find(words[4]);
+  if (signature == Signatures().end()) {
+    return "unknown signature: " + words[4];
+  }
+  step->signature = signature->second.signature;
+  if (words.size() - 5 != signature->second.arguments) {
+    return words[4] + " takes " + std::to_string(signature->second.arguments) +
+           " argument(s)";
+  }
+  return ParseEntryArguments(words, step);
+}
+
+// Steps of `count` integer arguments.
+std::string ParseIntegers(const std::vector<std::string>& words, size_t count,
+                          Step* step) {
+  std::string error = WantArguments(words, count);
+  if (!error.empty()) {
+    return error;
+  }
+  if (!ParseNumbers(words, 1, &step->numbers)) {
+    return "bad number";
+  }
+  return std::string();
+}
+
+std::string ParsePost(const std::string&, const std::vector<std::string>& words,
+                      Step* step) {
+  return ParseIntegers(words, 3, step);
+}
+
+std::string ParsePostLater(const std::string&,
+                           const std::vector<std::string>& words, Step* step) {
+  return ParseIntegers(words, 4, step);
+}
+
+std::string ParseFrameAction(const std::string&,
+                             const std::vector<std::string>& words,
+                             Step* step) {
+  return ParseIntegers(words, 1, step);
+}
+
+std::string ParseFrameMove(const std::string&,
+                           const std::vector<std::string>& words, Step* step) {
+  std::string error = ParseIntegers(words, 5, step);
+  if (!error.empty()) {
+    return error;
+  }
+  for (int64_t value : step->numbers) {
+    if (value < std::numeric_limits<int32_t>::min() ||
+        value > std::numeric_limits<int32_t>::max()) {
+      return "frame-move values are 32-bit";
+    }
+  }
+  return std::string();
+}
+
+std::string ParseRestOfLine(const std::string& line,
+                            const std::vector<std::string>&, Step* step) {
+  step->name = RestAfterWords(line, 1);
+  return std::string();
+}
+
+std::string ParseScreenshot(const std::string& line,
+                            const std::vector<std::string>&, Step* step) {
+  // The path is the rest of the line: Windows paths may hold blanks.
+  std::string path = RestAfterWords(line, 1);
+  size_t first = path.find_first_not_of(" \t");
+  if (first == std::string::npos) {
+    return "screenshot needs a file path";
+  }
+  step->name = path.substr(first, path.find_last_not_of(" \t") - first + 1);
+  return std::string();
+}
+
+std::string ParseMethod(const std::string& line,
+                        const std::vector<std::string>& words, Step* step) {
+  if (words.size() < 3) {
+    return "method needs a channel and a method name";
+  }
+  step->name = words[1];
+  step->method = words[2];
+  step->value_text = RestAfterWords(line, 3);
+  if (step->value_text.find_first_not_of(" \t") == std::string::npos) {
+    step->value_text = "null";
+  }
+  return std::string();
+}
+
+struct StepSyntax {
+  StepKind kind;
+  StepParser parse;
+};
+
+const std::map<std::string, StepSyntax>& StepSyntaxes() {
+  static const auto* syntaxes = new std::map<std::string, StepSyntax>{
+      {"print-args", {StepKind::kPrintArgs, &ParseNoArguments}},
+      {"show", {StepKind::kShow, &ParseNoArguments}},
+      {"window", {StepKind::kWindow, &ParseNoArguments}},
+      {"view", {StepKind::kView, &ParseNoArguments}},
+      {"destroy", {StepKind::kDestroy, &ParseNoArguments}},
+      {"frame-refresh", {StepKind::kFrameRefresh, &ParseNoArguments}},
+      {"wait", {StepKind::kWait, &ParseMilliseconds}},
+      {"reply-timeout", {StepKind::kReplyTimeout, &ParseMilliseconds}},
+      {"send", {StepKind::kSend, &ParseSend}},
+      {"call", {StepKind::kCall, &ParseCall}},
+      {"table", {StepKind::kTable, &ParseTable}},
+      {"post", {StepKind::kPost, &ParsePost}},
+      {"post-later", {StepKind::kPostLater, &ParsePostLater}},
+      {"frame-move", {StepKind::kFrameMove, &ParseFrameMove}},
+      {"frame-action", {StepKind::kFrameAction, &ParseFrameAction}},
+      {"frame-title", {StepKind::kFrameTitle, &ParseRestOfLine}},
+      {"echo", {StepKind::kEcho, &ParseRestOfLine}},
+      {"screenshot", {StepKind::kScreenshot, &ParseScreenshot}},
+      {"method", {StepKind::kMethod, &ParseMethod}},
+  };
+  return *syntaxes;
 }
 
 // Fills `step` from the words of one line; returns an error text or "".
 std::string ParseStep(const std::string& line,
                       const std::vector<std::string>& words, Step* step) {
-  const std::string& keyword = words[0];
-  size_t arguments = words.size() - 1;
-  auto want = [&](size_t count) {
-    return arguments == count ? std::string()
-                              : keyword + " takes " + std::to_string(count) +
-                                    " argument" + (count == 1 ? "" : "s");
-  };
-  if (keyword == "print-args" || keyword == "show" || keyword == "window" ||
-      keyword == "view" || keyword == "destroy" || keyword == "frame-refresh") {
-    step->kind = keyword == "print-args" ? StepKind::kPrintArgs
-                 : keyword == "show"     ? StepKind::kShow
-                 : keyword == "window"   ? StepKind::kWindow
-                 : keyword == "view"     ? StepKind::kView
-                 : keyword == "destroy"  ? StepKind::kDestroy
-                                         : StepKind::kFrameRefresh;
-    return want(0);
+  auto syntax = StepSyntaxes().find(words[0]);
+  if (syntax == StepSyntaxes().end()) {
+    return "unknown step: " + words[0];
   }
-  if (keyword == "wait" || keyword == "reply-timeout") {
-    step->kind = keyword == "wait" ? StepKind::kWait : StepKind::kReplyTimeout;
-    if (!want(1).empty()) {
-      return want(1);
-    }
-    int64_t ms;
-    if (!ParseInt32(words[1], &ms) || ms < 0) {
-      return "bad milliseconds: " + words[1];
-    }
-    step->numbers.push_back(ms);
-    return std::string();
+  step->kind = syntax->second.kind;
+  return syntax->second.parse(line, words, step);
+}
+
+// One line of the scenario: nothing for a blank or comment line, else a step
+// or an error.
+void ParseLine(const std::string& line, int number, Scenario* scenario) {
+  std::vector<std::string> words = SplitWords(line);
+  if (words.empty() || words[0][0] == '#') {
+    return;
   }
-  if (keyword == "send") {
-    step->kind = StepKind::kSend;
-    if (arguments < 1) {
-      return "send needs a channel";
-    }
-    step->name = words[1];
-    if (!ParseHexBytes(RestAfterWords(line, 2), &step->bytes)) {
-      return "bad hex bytes";
-    }
-    return std::string();
+  Step step;
+  step.line = number;
+  size_t first = line.find_first_not_of(" \t");
+  size_t last = line.find_last_not_of(" \t");
+  step.text = line.substr(first, last - first + 1);
+  std::string error = ParseStep(line, words, &step);
+  if (error.empty()) {
+    scenario->steps.push_back(std::move(step));
+  } else {
+    scenario->errors.push_back("line " + std::to_string(number) + ": " + error);
   }
-  if (keyword == "call") {
-    step->kind = StepKind::kCall;
-    if (!want(1).empty()) {
-      return want(1);
-    }
-    step->name = words[1];
-    return std::string();
-  }
-  if (keyword == "table") {
-    step->kind = StepKind::kTable;
-    if (arguments < 4) {
-      return "table needs an export, a table, an index and a signature";
-    }
-    step->name = words[1];
-    if (words[2] != "public" && words[2] != "private") {
-      return "table must be public or private: " + words[2];
-    }
-    step->table = words[2] == "public" ? 0 : 1;
-    int64_t index;
-    if (!ParseInt32(words[3], &index) || index < 0) {
-      return "bad index: " + words[3];
-    }
-    step->index = static_cast<int>(index);
-    auto signature = Signatures().find(words[4]);
-    if (signature == Signatures().end()) {
-      return "unknown signature: " + words[4];
-    }
-    step->signature = signature->second;
-    if (arguments - 4 != ArgumentCount(step->signature)) {
-      return words[4] + " takes " +
-             std::to_string(ArgumentCount(step->signature)) + " argument(s)";
-    }
-    for (size_t i = 5; i < words.size(); ++i) {
-      int64_t value;
-      if (step->signature == EntrySignature::kVoidBool) {
-        if (words[i] != "true" && words[i] != "false" && words[i] != "1" &&
-            words[i] != "0") {
-          return "bad bool: " + words[i];
-        }
-        value = words[i] == "true" || words[i] == "1" ? 1 : 0;
-      } else if (!ParseInt32(words[i], &value)) {
-        return "bad 32-bit integer: " + words[i];
-      }
-      step->numbers.push_back(value);
-    }
-    return std::string();
-  }
-  if (keyword == "post" || keyword == "post-later" ||
-      keyword == "frame-move" || keyword == "frame-action") {
-    step->kind = keyword == "post"         ? StepKind::kPost
-                 : keyword == "post-later" ? StepKind::kPostLater
-                 : keyword == "frame-move" ? StepKind::kFrameMove
-                                           : StepKind::kFrameAction;
-    size_t count = keyword == "post"         ? 3
-                   : keyword == "post-later" ? 4
-                   : keyword == "frame-move" ? 5
-                                             : 1;
-    if (!want(count).empty()) {
-      return want(count);
-    }
-    if (!ParseNumbers(words, 1, &step->numbers)) {
-      return "bad number";
-    }
-    if (step->kind == StepKind::kFrameMove) {
-      for (int64_t value : step->numbers) {
-        if (value < std::numeric_limits<int32_t>::min() ||
-            value > std::numeric_limits<int32_t>::max()) {
-          return "frame-move values are 32-bit";
-        }
-      }
-    }
-    return std::string();
-  }
-  if (keyword == "frame-title" || keyword == "echo") {
-    step->kind = keyword == "echo" ? StepKind::kEcho : StepKind::kFrameTitle;
-    step->name = RestAfterWords(line, 1);
-    return std::string();
-  }
-  if (keyword == "screenshot") {
-    step->kind = StepKind::kScreenshot;
-    // The path is the rest of the line: Windows paths may hold blanks.
-    std::string path = RestAfterWords(line, 1);
-    size_t first = path.find_first_not_of(" \t");
-    if (first == std::string::npos) {
-      return "screenshot needs a file path";
-    }
-    step->name = path.substr(first, path.find_last_not_of(" \t") - first + 1);
-    return std::string();
-  }
-  if (keyword == "method") {
-    step->kind = StepKind::kMethod;
-    if (arguments < 2) {
-      return "method needs a channel and a method name";
-    }
-    step->name = words[1];
-    step->method = words[2];
-    step->value_text = RestAfterWords(line, 3);
-    if (step->value_text.find_first_not_of(" \t") == std::string::npos) {
-      step->value_text = "null";
-    }
-    return std::string();
-  }
-  return "unknown step: " + keyword;
 }
 
 }  // namespace
@@ -243,22 +326,7 @@ Scenario ParseScenario(const std::string& text) {
     if (number == 1 && line.compare(0, 3, "\xEF\xBB\xBF") == 0) {
       line.erase(0, 3);  // byte-order mark
     }
-    std::vector<std::string> words = SplitWords(line);
-    if (words.empty() || words[0][0] == '#') {
-      continue;
-    }
-    Step step;
-    step.line = number;
-    size_t first = line.find_first_not_of(" \t");
-    size_t last = line.find_last_not_of(" \t");
-    step.text = line.substr(first, last - first + 1);
-    std::string error = ParseStep(line, words, &step);
-    if (error.empty()) {
-      scenario.steps.push_back(std::move(step));
-    } else {
-      scenario.errors.push_back("line " + std::to_string(number) + ": " +
-                                error);
-    }
+    ParseLine(line, number, &scenario);
   }
   return scenario;
 }

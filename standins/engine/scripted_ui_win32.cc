@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -83,6 +84,59 @@ using Entry = void (*)();
 template <typename Function>
 Function EntryAs(Entry entry) {
   return reinterpret_cast<Function>(entry);
+}
+
+using PointerDescriber = std::function<std::string(const void*)>;
+
+// One caller per entry signature; each returns the transcript's result text.
+using EntryCaller = std::string (*)(Entry, const Step&,
+                                    const PointerDescriber&);
+
+std::string CallBool(Entry entry, const Step&, const PointerDescriber&) {
+  return EntryAs<bool (*)()>(entry)() ? "true" : "false";
+}
+
+std::string CallPointer(Entry entry, const Step&,
+                        const PointerDescriber& describe) {
+  return describe(EntryAs<void* (*)()>(entry)());
+}
+
+std::string CallVoidBool(Entry entry, const Step& step,
+                         const PointerDescriber&) {
+  EntryAs<void (*)(bool)>(entry)(step.numbers[0] != 0);
+  return "done";
+}
+
+std::string CallVoidInt32Int32(Entry entry, const Step& step,
+                               const PointerDescriber&) {
+  EntryAs<void (*)(int32_t, int32_t)>(entry)(
+      static_cast<int32_t>(step.numbers[0]),
+      static_cast<int32_t>(step.numbers[1]));
+  return "done";
+}
+
+std::string CallVoidInt32(Entry entry, const Step& step,
+                          const PointerDescriber&) {
+  EntryAs<void (*)(int32_t)>(entry)(static_cast<int32_t>(step.numbers[0]));
+  return "done";
+}
+
+const std::pair<EntrySignature, EntryCaller> kEntryCallers[] = {
+    {EntrySignature::kBool, &CallBool},
+    {EntrySignature::kPointer, &CallPointer},
+    {EntrySignature::kVoidBool, &CallVoidBool},
+    {EntrySignature::kVoidInt32Int32, &CallVoidInt32Int32},
+    {EntrySignature::kVoidInt32, &CallVoidInt32},
+};
+
+std::string CallEntry(Entry entry, const Step& step,
+                      const PointerDescriber& describe) {
+  for (const auto& caller : kEntryCallers) {
+    if (caller.first == step.signature) {
+      return caller.second(entry, step, describe);
+    }
+  }
+  return "done";
 }
 
 }  // namespace
@@ -217,220 +271,262 @@ void ScriptedUi::Run() {
   }
 }
 
+// Each step kind has one handler; a handler returns false when its step waits.
+const std::vector<ScriptedUi::StepHandler>& ScriptedUi::StepHandlers() {
+  static const auto* handlers = new std::vector<StepHandler>{
+      {StepKind::kPrintArgs, &ScriptedUi::RunPrintArgs},
+      {StepKind::kShow, &ScriptedUi::RunShow},
+      {StepKind::kWait, &ScriptedUi::RunWait},
+      {StepKind::kReplyTimeout, &ScriptedUi::RunReplyTimeout},
+      {StepKind::kEcho, &ScriptedUi::RunEcho},
+      {StepKind::kSend, &ScriptedUi::RunSend},
+      {StepKind::kMethod, &ScriptedUi::RunMethod},
+      {StepKind::kCall, &ScriptedUi::RunCall},
+      {StepKind::kTable, &ScriptedUi::RunTable},
+      {StepKind::kPost, &ScriptedUi::RunPost},
+      {StepKind::kPostLater, &ScriptedUi::RunPostLater},
+      {StepKind::kFrameMove, &ScriptedUi::RunFrameMove},
+      {StepKind::kFrameTitle, &ScriptedUi::RunFrameTitle},
+      {StepKind::kFrameRefresh, &ScriptedUi::RunFrameAction},
+      {StepKind::kFrameAction, &ScriptedUi::RunFrameAction},
+      {StepKind::kWindow, &ScriptedUi::RunWindow},
+      {StepKind::kView, &ScriptedUi::RunView},
+      {StepKind::kScreenshot, &ScriptedUi::RunScreenshot},
+      {StepKind::kDestroy, &ScriptedUi::RunDestroy},
+  };
+  return *handlers;
+}
+
 bool ScriptedUi::Execute(const Step& step) {
-  const std::string& text = step.text;
-  HWND top = TopLevelWindow();
-  switch (step.kind) {
-    case StepKind::kPrintArgs:
-      Print("args " + std::to_string(arguments_.size()));
-      for (size_t i = 0; i < arguments_.size(); ++i) {
-        Print("arg " + std::to_string(i) + " [" + EscapeText(arguments_[i]) +
-              "]");
-      }
-      return true;
-    case StepKind::kShow:
-      if (top == nullptr) {
-        Print(text + " -> no-window");
-        return true;
-      }
-      ShowWindow(top, SW_SHOW);
-      Print(text + " -> visible=" + (IsWindowVisible(top) ? "1" : "0"));
-      return true;
-    case StepKind::kWait:
-      waiting_ = Waiting::kTimer;
-      SetTimer(view_, kWaitTimer, static_cast<UINT>(step.numbers[0]), nullptr);
-      return false;
-    case StepKind::kReplyTimeout:
-      reply_timeout_ms_ = static_cast<UINT>(step.numbers[0]);
-      Print(text + " -> done");
-      return true;
-    case StepKind::kEcho:
-      Print(text);
-      return true;
-    case StepKind::kSend:
-      return StartMessage(step, step.bytes);
-    case StepKind::kMethod: {
-      NotationValue arguments;
-      std::string error;
-      if (!ParseValueNotation(step.value_text, &arguments, &error)) {
-        Print(text + " -> bad-value " + error);
-        return true;
-      }
-      return StartMessage(step, EncodeMethodCall(step.method, arguments));
-    }
-    case StepKind::kCall:
-    case StepKind::kTable: {
-      FARPROC proc =
-          GetProcAddress(GetModuleHandleW(nullptr), step.name.c_str());
-      if (proc == nullptr) {
-        Print(text + " -> missing");
-        return true;
-      }
-      auto exported =
-          reinterpret_cast<void* (*)()>(reinterpret_cast<void (*)()>(proc));
-      void* record = exported();
-      if (step.kind == StepKind::kCall) {
-        Print(text + " -> " + DescribePointer(record));
-        return true;
-      }
-      // The record holds two 8-byte table pointers; a table is an array of
-      // 8-byte function pointers.
-      if (record == nullptr) {
-        Print(text + " -> null-record");
-        return true;
-      }
-      const Entry* table = static_cast<const Entry* const*>(record)[step.table];
-      if (table == nullptr || table[step.index] == nullptr) {
-        Print(text + (table == nullptr ? " -> null-table" : " -> null-entry"));
-        return true;
-      }
-      Entry entry = table[step.index];
-      std::string result = "done";
-      switch (step.signature) {
-        case EntrySignature::kBool:
-          result = EntryAs<bool (*)()>(entry)() ? "true" : "false";
-          break;
-        case EntrySignature::kPointer:
-          result = DescribePointer(EntryAs<void* (*)()>(entry)());
-          break;
-        case EntrySignature::kVoidBool:
-          EntryAs<void (*)(bool)>(entry)(step.numbers[0] != 0);
-          break;
-        case EntrySignature::kVoidInt32Int32:
-          EntryAs<void (*)(int32_t, int32_t)>(entry)(
-              static_cast<int32_t>(step.numbers[0]),
-              static_cast<int32_t>(step.numbers[1]));
-          break;
-        case EntrySignature::kVoidInt32:
-          EntryAs<void (*)(int32_t)>(entry)(
-              static_cast<int32_t>(step.numbers[0]));
-          break;
-      }
-      Print(text + " -> " + result);
-      return true;
-    }
-    case StepKind::kPost:
-      Print(text + " -> " +
-            (PostToTopLevel(static_cast<UINT>(step.numbers[0]),
-                            static_cast<WPARAM>(step.numbers[1]),
-                            static_cast<LPARAM>(step.numbers[2]))
-                 ? "1"
-                 : "0"));
-      return true;
-    case StepKind::kPostLater:
-      later_post_[0] = static_cast<UINT>(step.numbers[1]);
-      later_post_[1] = static_cast<WPARAM>(step.numbers[2]);
-      later_post_[2] = static_cast<LPARAM>(step.numbers[3]);
-      Print(text + " -> " +
-            (SetTimer(view_, kPostTimer, static_cast<UINT>(step.numbers[0]),
-                      nullptr) != 0
-                 ? "1"
-                 : "0"));
-      return true;
-    case StepKind::kFrameMove: {
-      HANDLE heap = GetProcessHeap();
-      auto* record =
-          static_cast<int32_t*>(HeapAlloc(heap, 0, 5 * sizeof(int32_t)));
-      bool posted = false;
-      if (record != nullptr) {
-        for (int i = 0; i < 5; ++i) {
-          record[i] = static_cast<int32_t>(step.numbers[i]);
-        }
-        posted = PostToTopLevel(kFrameActionMessage, 1,
-                                reinterpret_cast<LPARAM>(record));
-        if (!posted) {
-          HeapFree(heap, 0, record);
-        }
-      }
-      Print(text + " -> " + (posted ? "1" : "0"));
-      return true;
-    }
-    case StepKind::kFrameTitle: {
-      // The window's owner frees both blocks once it has read them.
-      HANDLE heap = GetProcessHeap();
-      std::wstring title = FromUtf8(step.name);
-      size_t bytes = (title.size() + 1) * sizeof(wchar_t);
-      auto* string = static_cast<wchar_t*>(HeapAlloc(heap, 0, bytes));
-      auto* record = static_cast<wchar_t**>(HeapAlloc(heap, 0, sizeof(void*)));
-      bool posted = false;
-      if (string != nullptr && record != nullptr) {
-        std::memcpy(string, title.c_str(), bytes);
-        *record = string;
-        posted = PostToTopLevel(kFrameActionMessage, 2,
-                                reinterpret_cast<LPARAM>(record));
-      }
-      if (!posted) {
-        if (string != nullptr) {
-          HeapFree(heap, 0, string);
-        }
-        if (record != nullptr) {
-          HeapFree(heap, 0, record);
-        }
-      }
-      Print(text + " -> " + (posted ? "1" : "0"));
-      return true;
-    }
-    case StepKind::kFrameRefresh:
-    case StepKind::kFrameAction: {
-      WPARAM action = step.kind == StepKind::kFrameRefresh
-                          ? 3
-                          : static_cast<WPARAM>(step.numbers[0]);
-      Print(text + " -> " +
-            (PostToTopLevel(kFrameActionMessage, action, 0) ? "1" : "0"));
-      return true;
-    }
-    case StepKind::kWindow: {
-      if (top == nullptr) {
-        Print(text + " -> no-window");
-        return true;
-      }
-      RECT frame{};
-      RECT client{};
-      GetWindowRect(top, &frame);
-      GetClientRect(top, &client);
-      int length = GetWindowTextLengthW(top);
-      std::wstring title(static_cast<size_t>(length) + 1, L'\0');
-      title.resize(GetWindowTextW(top, &title[0], length + 1));
-      char line[160];
-      std::snprintf(line, sizeof(line),
-                    " -> x=%ld y=%ld w=%ld h=%ld client=%ldx%ld visible=%d "
-                    "title=[",
-                    frame.left, frame.top, frame.right - frame.left,
-                    frame.bottom - frame.top, client.right, client.bottom,
-                    IsWindowVisible(top) ? 1 : 0);
-      Print(text + line + EscapeText(ToUtf8(title)) + "]");
-      return true;
-    }
-    case StepKind::kView: {
-      if (!IsWindow(view_)) {
-        Print(text + " -> no-view");
-        return true;
-      }
-      RECT client{};
-      GetClientRect(view_, &client);
-      HWND parent = GetParent(view_);
-      const char* parent_name = parent == parking_window_ ? "parking"
-                                : parent == top           ? "top-level"
-                                : parent == nullptr       ? "none"
-                                                          : "other";
-      char line[96];
-      std::snprintf(line, sizeof(line), " -> w=%ld h=%ld parent=%s",
-                    client.right, client.bottom, parent_name);
-      Print(text + line);
-      return true;
-    }
-    case StepKind::kScreenshot:
-      Print(text + " -> " +
-            (top == nullptr ? std::string("no-window")
-                            : CaptureWindowToBmp(top, FromUtf8(step.name))));
-      return true;
-    case StepKind::kDestroy: {
-      // The window's owner may end the engine and this scenario with it.
-      BOOL destroyed = top != nullptr && DestroyWindow(top);
-      Print(text + " -> " + (destroyed ? "1" : "0"));
-      return true;
+  for (const StepHandler& handler : StepHandlers()) {
+    if (handler.kind == step.kind) {
+      return (this->*handler.run)(step);
     }
   }
+  return true;
+}
+
+bool ScriptedUi::RunPrintArgs(const Step&) {
+  Print("args " + std::to_string(arguments_.size()));
+  for (size_t i = 0; i < arguments_.size(); ++i) {
+    Print("arg " + std::to_string(i) + " [" + EscapeText(arguments_[i]) + "]");
+  }
+  return true;
+}
+
+bool ScriptedUi::RunShow(const Step& step) {
+  HWND top = TopLevelWindow();
+  if (top == nullptr) {
+    Print(step.text + " -> no-window");
+    return true;
+  }
+  ShowWindow(top, SW_SHOW);
+  Print(step.text + " -> visible=" + (IsWindowVisible(top) ? "1" : "0"));
+  return true;
+}
+
+bool ScriptedUi::RunWait(const Step& step) {
+  waiting_ = Waiting::kTimer;
+  SetTimer(view_, kWaitTimer, static_cast<UINT>(step.numbers[0]), nullptr);
+  return false;
+}
+
+bool ScriptedUi::RunReplyTimeout(const Step& step) {
+  reply_timeout_ms_ = static_cast<UINT>(step.numbers[0]);
+  Print(step.text + " -> done");
+  return true;
+}
+
+bool ScriptedUi::RunEcho(const Step& step) {
+  Print(step.text);
+  return true;
+}
+
+bool ScriptedUi::RunSend(const Step& step) {
+  return StartMessage(step, step.bytes);
+}
+
+bool ScriptedUi::RunMethod(const Step& step) {
+  NotationValue arguments;
+  std::string error;
+  if (!ParseValueNotation(step.value_text, &arguments, &error)) {
+    Print(step.text + " -> bad-value " + error);
+    return true;
+  }
+  return StartMessage(step, EncodeMethodCall(step.method, arguments));
+}
+
+bool ScriptedUi::CallExport(const Step& step, void** record) {
+  FARPROC proc = GetProcAddress(GetModuleHandleW(nullptr), step.name.c_str());
+  if (proc == nullptr) {
+    Print(step.text + " -> missing");
+    return false;
+  }
+  auto exported =
+      reinterpret_cast<void* (*)()>(reinterpret_cast<void (*)()>(proc));
+  *record = exported();
+  return true;
+}
+
+bool ScriptedUi::RunCall(const Step& step) {
+  void* record = nullptr;
+  if (CallExport(step, &record)) {
+    Print(step.text + " -> " + DescribePointer(record));
+  }
+  return true;
+}
+
+bool ScriptedUi::RunTable(const Step& step) {
+  void* record = nullptr;
+  if (!CallExport(step, &record)) {
+    return true;
+  }
+  // The record holds two 8-byte table pointers; a table is an array of
+  // 8-byte function pointers.
+  if (record == nullptr) {
+    Print(step.text + " -> null-record");
+    return true;
+  }
+  const Entry* table = static_cast<const Entry* const*>(record)[step.table];
+  if (table == nullptr || table[step.index] == nullptr) {
+    Print(step.text + (table == nullptr ? " -> null-table" : " -> null-entry"));
+    return true;
+  }
+  Print(step.text + " -> " +
+        CallEntry(table[step.index], step, [this](const void* pointer) {
+          return DescribePointer(pointer);
+        }));
+  return true;
+}
+
+bool ScriptedUi::RunPost(const Step& step) {
+  bool posted = PostToTopLevel(static_cast<UINT>(step.numbers[0]),
+                               static_cast<WPARAM>(step.numbers[1]),
+                               static_cast<LPARAM>(step.numbers[2]));
+  Print(step.text + " -> " + (posted ? "1" : "0"));
+  return true;
+}
+
+bool ScriptedUi::RunPostLater(const Step& step) {
+  later_post_[0] = static_cast<UINT>(step.numbers[1]);
+  later_post_[1] = static_cast<WPARAM>(step.numbers[2]);
+  later_post_[2] = static_cast<LPARAM>(step.numbers[3]);
+  bool armed = SetTimer(view_, kPostTimer, static_cast<UINT>(step.numbers[0]),
+                        nullptr) != 0;
+  Print(step.text + " -> " + (armed ? "1" : "0"));
+  return true;
+}
+
+bool ScriptedUi::RunFrameMove(const Step& step) {
+  HANDLE heap = GetProcessHeap();
+  auto* record = static_cast<int32_t*>(HeapAlloc(heap, 0, 5 * sizeof(int32_t)));
+  bool posted = false;
+  if (record != nullptr) {
+    for (int i = 0; i < 5; ++i) {
+      record[i] = static_cast<int32_t>(step.numbers[i]);
+    }
+    posted = PostToTopLevel(kFrameActionMessage, 1,
+                            reinterpret_cast<LPARAM>(record));
+    if (!posted) {
+      HeapFree(heap, 0, record);
+    }
+  }
+  Print(step.text + " -> " + (posted ? "1" : "0"));
+  return true;
+}
+
+bool ScriptedUi::RunFrameTitle(const Step& step) {
+  // The window's owner frees both blocks once it has read them.
+  HANDLE heap = GetProcessHeap();
+  std::wstring title = FromUtf8(step.name);
+  size_t bytes = (title.size() + 1) * sizeof(wchar_t);
+  auto* string = static_cast<wchar_t*>(HeapAlloc(heap, 0, bytes));
+  auto* record = static_cast<wchar_t**>(HeapAlloc(heap, 0, sizeof(void*)));
+  bool posted = false;
+  if (string != nullptr && record != nullptr) {
+    std::memcpy(string, title.c_str(), bytes);
+    *record = string;
+    posted = PostToTopLevel(kFrameActionMessage, 2,
+                            reinterpret_cast<LPARAM>(record));
+  }
+  if (!posted) {
+    if (string != nullptr) {
+      HeapFree(heap, 0, string);
+    }
+    if (record != nullptr) {
+      HeapFree(heap, 0, record);
+    }
+  }
+  Print(step.text + " -> " + (posted ? "1" : "0"));
+  return true;
+}
+
+// frame-refresh is frame action 3; frame-action names its action.
+bool ScriptedUi::RunFrameAction(const Step& step) {
+  WPARAM action = step.kind == StepKind::kFrameRefresh
+                      ? 3
+                      : static_cast<WPARAM>(step.numbers[0]);
+  Print(step.text + " -> " +
+        (PostToTopLevel(kFrameActionMessage, action, 0) ? "1" : "0"));
+  return true;
+}
+
+bool ScriptedUi::RunWindow(const Step& step) {
+  HWND top = TopLevelWindow();
+  if (top == nullptr) {
+    Print(step.text + " -> no-window");
+    return true;
+  }
+  RECT frame{};
+  RECT client{};
+  GetWindowRect(top, &frame);
+  GetClientRect(top, &client);
+  int length = GetWindowTextLengthW(top);
+  std::wstring title(static_cast<size_t>(length) + 1, L'\0');
+  title.resize(GetWindowTextW(top, &title[0], length + 1));
+  char line[160];
+  std::snprintf(line, sizeof(line),
+                " -> x=%ld y=%ld w=%ld h=%ld client=%ldx%ld visible=%d "
+                "title=[",
+                frame.left, frame.top, frame.right - frame.left,
+                frame.bottom - frame.top, client.right, client.bottom,
+                IsWindowVisible(top) ? 1 : 0);
+  Print(step.text + line + EscapeText(ToUtf8(title)) + "]");
+  return true;
+}
+
+bool ScriptedUi::RunView(const Step& step) {
+  if (!IsWindow(view_)) {
+    Print(step.text + " -> no-view");
+    return true;
+  }
+  RECT client{};
+  GetClientRect(view_, &client);
+  HWND parent = GetParent(view_);
+  const char* parent_name = parent == parking_window_    ? "parking"
+                            : parent == TopLevelWindow() ? "top-level"
+                            : parent == nullptr          ? "none"
+                                                         : "other";
+  char line[96];
+  std::snprintf(line, sizeof(line), " -> w=%ld h=%ld parent=%s", client.right,
+                client.bottom, parent_name);
+  Print(step.text + line);
+  return true;
+}
+
+bool ScriptedUi::RunScreenshot(const Step& step) {
+  HWND top = TopLevelWindow();
+  Print(step.text + " -> " +
+        (top == nullptr ? std::string("no-window")
+                        : CaptureWindowToBmp(top, FromUtf8(step.name))));
+  return true;
+}
+
+bool ScriptedUi::RunDestroy(const Step& step) {
+  // The window's owner may end the engine and this scenario with it.
+  HWND top = TopLevelWindow();
+  BOOL destroyed = top != nullptr && DestroyWindow(top);
+  Print(step.text + " -> " + (destroyed ? "1" : "0"));
   return true;
 }
 

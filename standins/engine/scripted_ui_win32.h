@@ -49,8 +49,35 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
 
   void Load();
   void Run();
-  // Runs one step; returns false when the step waits.
+  // Runs one step through its kind's handler; returns false when the step
+  // waits.
   bool Execute(const Step& step);
+  struct StepHandler {
+    StepKind kind;
+    bool (ScriptedUi::*run)(const Step& step);
+  };
+  static const std::vector<StepHandler>& StepHandlers();
+  bool RunPrintArgs(const Step& step);
+  bool RunShow(const Step& step);
+  bool RunWait(const Step& step);
+  bool RunReplyTimeout(const Step& step);
+  bool RunEcho(const Step& step);
+  bool RunSend(const Step& step);
+  bool RunMethod(const Step& step);
+  bool RunCall(const Step& step);
+  bool RunTable(const Step& step);
+  bool RunPost(const Step& step);
+  bool RunPostLater(const Step& step);
+  bool RunFrameMove(const Step& step);
+  bool RunFrameTitle(const Step& step);
+  bool RunFrameAction(const Step& step);
+  bool RunWindow(const Step& step);
+  bool RunView(const Step& step);
+  bool RunScreenshot(const Step& step);
+  bool RunDestroy(const Step& step);
+  // Calls the export a call or table step names; false (and the transcript
+  // says so) when it is missing.
+  bool CallExport(const Step& step, void** record);
   // Hands a message to the native side and waits for its reply.
   bool StartMessage(const Step& step, const std::vector<uint8_t>& bytes);
   // The step waiting for a reply has its answer (or gave up).

@@ -98,39 +98,97 @@ void DrawTranscriptLine(HDC dc, const std::string& line, RECT box, HFONT font) {
   Text(dc, rest, rest_rect, font, ResultColor(result), DT_LEFT | DT_VCENTER);
 }
 
-void Draw(HWND view, HDC dc, int width, int height,
-          const std::vector<std::string>& lines, bool scripted) {
-  const int dpi = static_cast<int>(
-      MonitorDpi(MonitorFromWindow(view, MONITOR_DEFAULTTONEAREST)));
-  auto scaled = [dpi](int pixels) { return MulDiv(pixels, dpi, 96); };
-  const int margin = scaled(20);
-  SetBkMode(dc, TRANSPARENT);
+// The view's size and scale; lengths are given at 96 dpi.
+struct ViewLayout {
+  int width;
+  int height;
+  int dpi;
+  int Scaled(int pixels) const { return MulDiv(pixels, dpi, 96); }
+  int Margin() const { return Scaled(20); }
+};
 
-  Fill(dc, RECT{0, 0, width, height}, kViewBackground);
-  const int band = scaled(56);
+// The title band with the program's name and the window's title; returns the
+// band's height.
+int DrawTitleBand(HWND view, HDC dc, const ViewLayout& layout, HFONT title_font,
+                  HFONT small_font) {
+  const int width = layout.width;
+  const int margin = layout.Margin();
+  const int band = layout.Scaled(56);
   Fill(dc, RECT{0, 0, width, band}, kViewTitleBand);
-
-  UniqueFont title_font = MakeFont(scaled(22), true, false);
-  UniqueFont small_font = MakeFont(scaled(13), false, false);
-  UniqueFont text_font = MakeFont(scaled(14), false, false);
-  UniqueFont line_font = MakeFont(scaled(14), false, true);
-
   const std::wstring title = L"quillon_pc (stand-in engine)";
   RECT title_rect{margin, 0, width - margin, band};
-  Text(dc, title, title_rect, title_font.get(), kTitleText,
-       DT_LEFT | DT_VCENTER);
-  const int title_width = TextWidth(dc, title, title_font.get());
-  RECT window_title_rect{margin + title_width + scaled(24), 0, width - margin,
-                         band};
+  Text(dc, title, title_rect, title_font, kTitleText, DT_LEFT | DT_VCENTER);
+  const int title_width = TextWidth(dc, title, title_font);
+  RECT window_title_rect{margin + title_width + layout.Scaled(24), 0,
+                         width - margin, band};
   const std::wstring window_title = RootTitle(view);
   if (!window_title.empty() &&
       window_title_rect.left < window_title_rect.right) {
-    Text(dc, L"window title: " + window_title, window_title_rect,
-         small_font.get(), kWindowTitleText, DT_RIGHT | DT_VCENTER);
+    Text(dc, L"window title: " + window_title, window_title_rect, small_font,
+         kWindowTitleText, DT_RIGHT | DT_VCENTER);
   }
+  return band;
+}
 
-  const int subtitle_top = band + scaled(10);
-  const int subtitle_height = scaled(24);
+// As many of the latest transcript lines as fit between `lines_top` and
+// `lines_bottom`.
+void DrawTranscript(HDC dc, const ViewLayout& layout,
+                    const std::vector<std::string>& lines, int lines_top,
+                    int lines_bottom, HFONT line_font) {
+  const int margin = layout.Margin();
+  const int line_height = layout.Scaled(19);
+  if (line_height <= 0 || lines_bottom <= lines_top) {
+    return;
+  }
+  const size_t fit =
+      static_cast<size_t>((lines_bottom - lines_top) / line_height);
+  const size_t first = lines.size() > fit ? lines.size() - fit : 0;
+  int top = lines_top;
+  for (size_t i = first; i < lines.size(); ++i) {
+    DrawTranscriptLine(
+        dc, lines[i],
+        RECT{margin, top, layout.width - margin, top + line_height}, line_font);
+    top += line_height;
+  }
+}
+
+void DrawFooter(HDC dc, const ViewLayout& layout, int footer,
+                HFONT small_font) {
+  const int width = layout.width;
+  const int height = layout.height;
+  const int footer_top = height - footer;
+  Fill(dc,
+       RECT{0, footer_top, width, footer_top + std::max(1, layout.Scaled(1))},
+       kRule);
+  const std::wstring size_text = L"view " + std::to_wstring(width) + L" x " +
+                                 std::to_wstring(height) + L" px, " +
+                                 std::to_wstring(layout.dpi) + L" dpi";
+  RECT footer_rect{layout.Margin(), footer_top, width - layout.Margin(),
+                   height};
+  Text(dc, size_text, footer_rect, small_font, kQuietText,
+       DT_LEFT | DT_VCENTER);
+  Text(dc, L"flutter_windows.dll stand-in", footer_rect, small_font, kQuietText,
+       DT_RIGHT | DT_VCENTER);
+}
+
+void Draw(HWND view, HDC dc, int width, int height,
+          const std::vector<std::string>& lines, bool scripted) {
+  const ViewLayout layout{width, height,
+                          static_cast<int>(MonitorDpi(MonitorFromWindow(
+                              view, MONITOR_DEFAULTTONEAREST)))};
+  const int margin = layout.Margin();
+  SetBkMode(dc, TRANSPARENT);
+  Fill(dc, RECT{0, 0, width, height}, kViewBackground);
+
+  UniqueFont title_font = MakeFont(layout.Scaled(22), true, false);
+  UniqueFont small_font = MakeFont(layout.Scaled(13), false, false);
+  UniqueFont text_font = MakeFont(layout.Scaled(14), false, false);
+  UniqueFont line_font = MakeFont(layout.Scaled(14), false, true);
+
+  const int band =
+      DrawTitleBand(view, dc, layout, title_font.get(), small_font.get());
+  const int subtitle_top = band + layout.Scaled(10);
+  const int subtitle_height = layout.Scaled(24);
   Text(dc,
        scripted ? L"Scripted user interface: latest steps and replies"
                 : L"No scripted user interface runs in this view",
@@ -138,34 +196,11 @@ void Draw(HWND view, HDC dc, int width, int height,
             subtitle_top + subtitle_height},
        text_font.get(), kQuietText, DT_LEFT | DT_VCENTER);
 
-  const int footer = scaled(28);
-  const int lines_top = subtitle_top + subtitle_height + scaled(6);
-  const int lines_bottom = height - footer - scaled(4);
-  const int line_height = scaled(19);
-  if (line_height > 0 && lines_bottom > lines_top) {
-    const size_t fit =
-        static_cast<size_t>((lines_bottom - lines_top) / line_height);
-    const size_t first = lines.size() > fit ? lines.size() - fit : 0;
-    int top = lines_top;
-    for (size_t i = first; i < lines.size(); ++i) {
-      DrawTranscriptLine(dc, lines[i],
-                         RECT{margin, top, width - margin, top + line_height},
-                         line_font.get());
-      top += line_height;
-    }
-  }
-
-  const int footer_top = height - footer;
-  Fill(dc, RECT{0, footer_top, width, footer_top + std::max(1, scaled(1))},
-       kRule);
-  const std::wstring size_text = L"view " + std::to_wstring(width) + L" x " +
-                                 std::to_wstring(height) + L" px, " +
-                                 std::to_wstring(dpi) + L" dpi";
-  RECT footer_rect{margin, footer_top, width - margin, height};
-  Text(dc, size_text, footer_rect, small_font.get(), kQuietText,
-       DT_LEFT | DT_VCENTER);
-  Text(dc, L"flutter_windows.dll stand-in", footer_rect, small_font.get(),
-       kQuietText, DT_RIGHT | DT_VCENTER);
+  const int footer = layout.Scaled(28);
+  DrawTranscript(dc, layout, lines,
+                 subtitle_top + subtitle_height + layout.Scaled(6),
+                 height - footer - layout.Scaled(4), line_font.get());
+  DrawFooter(dc, layout, footer, small_font.get());
 }
 
 }  // namespace

@@ -300,74 +300,109 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
+// One writer per kind of value: its tag, then its bytes.
+using ValueWriter = void (*)(const NotationValue& value,
+                             std::vector<uint8_t>* out);
+
+void WriteNull(const NotationValue&, std::vector<uint8_t>* out) {
+  out->push_back(kTagNull);
+}
+
+void WriteBool(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(value.flag ? kTagTrue : kTagFalse);
+}
+
+void WriteInt32(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagInt32);
+  PutLittleEndian(static_cast<uint32_t>(value.integer), 4, out);
+}
+
+void WriteInt64(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagInt64);
+  PutLittleEndian(static_cast<uint64_t>(value.integer), 8, out);
+}
+
+void WriteDouble(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagDouble);
+  Align(8, out);
+  PutLittleEndian(DoubleBits(value.number), 8, out);
+}
+
+void WriteString(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagString);
+  PutSize(value.text.size(), out);
+  out->insert(out->end(), value.text.begin(), value.text.end());
+}
+
+void WriteBytes(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagBytes);
+  PutSize(value.bytes.size(), out);
+  out->insert(out->end(), value.bytes.begin(), value.bytes.end());
+}
+
+void WriteInt32List(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagInt32List);
+  PutTypedList(
+      value.ints, 4, [](int32_t x) { return static_cast<uint32_t>(x); }, out);
+}
+
+void WriteInt64List(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagInt64List);
+  PutTypedList(
+      value.longs, 8, [](int64_t x) { return static_cast<uint64_t>(x); }, out);
+}
+
+void WriteDoubleList(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagDoubleList);
+  PutTypedList(value.doubles, 8, DoubleBits, out);
+}
+
+void WriteFloatList(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagFloatList);
+  PutTypedList(value.floats, 4, FloatBits, out);
+}
+
+void WriteList(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagList);
+  PutSize(value.items.size(), out);
+  for (const NotationValue& item : value.items) {
+    WriteWireValue(item, out);
+  }
+}
+
+void WriteMap(const NotationValue& value, std::vector<uint8_t>* out) {
+  out->push_back(kTagMap);
+  PutSize(value.entries.size(), out);
+  for (const auto& [key, entry] : value.entries) {
+    WriteWireValue(key, out);
+    WriteWireValue(entry, out);
+  }
+}
+
+const std::pair<Kind, ValueWriter> kValueWriters[] = {
+    {Kind::kNull, &WriteNull},
+    {Kind::kBool, &WriteBool},
+    {Kind::kInt32, &WriteInt32},
+    {Kind::kInt64, &WriteInt64},
+    {Kind::kDouble, &WriteDouble},
+    {Kind::kString, &WriteString},
+    {Kind::kBytes, &WriteBytes},
+    {Kind::kInt32List, &WriteInt32List},
+    {Kind::kInt64List, &WriteInt64List},
+    {Kind::kDoubleList, &WriteDoubleList},
+    {Kind::kFloatList, &WriteFloatList},
+    {Kind::kList, &WriteList},
+    {Kind::kMap, &WriteMap},
+};
+
 }  // namespace
 
 void WriteWireValue(const NotationValue& value, std::vector<uint8_t>* out) {
-  switch (value.kind) {
-    case Kind::kNull:
-      out->push_back(kTagNull);
+  for (const auto& writer : kValueWriters) {
+    if (writer.first == value.kind) {
+      writer.second(value, out);
       return;
-    case Kind::kBool:
-      out->push_back(value.flag ? kTagTrue : kTagFalse);
-      return;
-    case Kind::kInt32:
-      out->push_back(kTagInt32);
-      PutLittleEndian(static_cast<uint32_t>(value.integer), 4, out);
-      return;
-    case Kind::kInt64:
-      out->push_back(kTagInt64);
-      PutLittleEndian(static_cast<uint64_t>(value.integer), 8, out);
-      return;
-    case Kind::kDouble:
-      out->push_back(kTagDouble);
-      Align(8, out);
-      PutLittleEndian(DoubleBits(value.number), 8, out);
-      return;
-    case Kind::kString:
-      out->push_back(kTagString);
-      PutSize(value.text.size(), out);
-      out->insert(out->end(), value.text.begin(), value.text.end());
-      return;
-    case Kind::kBytes:
-      out->push_back(kTagBytes);
-      PutSize(value.bytes.size(), out);
-      out->insert(out->end(), value.bytes.begin(), value.bytes.end());
-      return;
-    case Kind::kInt32List:
-      out->push_back(kTagInt32List);
-      PutTypedList(
-          value.ints, 4, [](int32_t x) { return static_cast<uint32_t>(x); },
-          out);
-      return;
-    case Kind::kInt64List:
-      out->push_back(kTagInt64List);
-      PutTypedList(
-          value.longs, 8, [](int64_t x) { return static_cast<uint64_t>(x); },
-          out);
-      return;
-    case Kind::kDoubleList:
-      out->push_back(kTagDoubleList);
-      PutTypedList(value.doubles, 8, DoubleBits, out);
-      return;
-    case Kind::kFloatList:
-      out->push_back(kTagFloatList);
-      PutTypedList(value.floats, 4, FloatBits, out);
-      return;
-    case Kind::kList:
-      out->push_back(kTagList);
-      PutSize(value.items.size(), out);
-      for (const NotationValue& item : value.items) {
-        WriteWireValue(item, out);
-      }
-      return;
-    case Kind::kMap:
-      out->push_back(kTagMap);
-      PutSize(value.entries.size(), out);
-      for (const auto& [key, entry] : value.entries) {
-        WriteWireValue(key, out);
-        WriteWireValue(entry, out);
-      }
-      return;
+    }
   }
 }
 

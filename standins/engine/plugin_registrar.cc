@@ -1,0 +1,82 @@
+// The stand-in's plugin registrars: the engine's messenger, texture
+// registrar and view as a plugin sees them, and the destruction handler.
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "standins/engine/engine_internal.h"
+
+using standin::GetLibrary;
+using standin::IsLive;
+using standin::Library;
+using standin::LogEvent;
+using standin::Misuse;
+using standin::NoThrowVoid;
+
+extern "C" {
+
+FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  Library& library = GetLibrary();
+  std::lock_guard<std::mutex> guard(library.mutex);
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0,
+           "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar");
+    return nullptr;
+  }
+  return registrar->engine->messenger;
+}
+
+FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  Library& library = GetLibrary();
+  std::lock_guard<std::mutex> guard(library.mutex);
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0,
+           "FlutterDesktopRegistrarGetTextureRegistrar: not a live registrar");
+    return nullptr;
+  }
+  return registrar->engine->texture_registrar.get();
+}
+
+FlutterDesktopViewRef FlutterDesktopPluginRegistrarGetView(
+    FlutterDesktopPluginRegistrarRef registrar) {
+  Library& library = GetLibrary();
+  std::lock_guard<std::mutex> guard(library.mutex);
+  if (!IsLive(library.live_registrars, registrar)) {
+    Misuse(0, "FlutterDesktopPluginRegistrarGetView: not a live registrar");
+    return nullptr;
+  }
+  if (registrar->engine->controller == nullptr) {
+    return nullptr;
+  }
+  return &registrar->engine->controller->view;
+}
+
+void FlutterDesktopPluginRegistrarSetDestructionHandler(
+    FlutterDesktopPluginRegistrarRef registrar,
+    FlutterDesktopOnPluginRegistrarDestroyed callback) {
+  NoThrowVoid([&] {
+    int64_t serial = 0;
+    std::string name;
+    {
+      Library& library = GetLibrary();
+      std::lock_guard<std::mutex> guard(library.mutex);
+      if (IsLive(library.live_registrars, registrar)) {
+        registrar->destruction_handler = callback;
+        serial = registrar->engine->serial;
+        name = registrar->plugin_name;
+      }
+    }
+    if (serial == 0) {
+      Misuse(0,
+             "FlutterDesktopPluginRegistrarSetDestructionHandler: not a live "
+             "registrar");
+      return;
+    }
+    LogEvent(kStandinEventDestructionHandlerSet, serial, registrar,
+             callback != nullptr ? name : name + "(null)");
+  });
+}
+
+}  // extern "C"
