@@ -69,8 +69,7 @@ typedef struct {
 typedef void (*FlutterDesktopMessageCallback)(FlutterDesktopMessengerRef,
                                               const FlutterDesktopMessage*,
                                               void* user_data);
-typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data,
-                                          size_t data_size,
+typedef void (*FlutterDesktopBinaryReply)(const uint8_t* data, size_t data_size,
                                           void* user_data);
 typedef void (*FlutterDesktopOnPluginRegistrarDestroyed)(
     FlutterDesktopPluginRegistrarRef);

@@ -1,8 +1,8 @@
 #include "platform/clock.h"
 
 #ifdef _WIN32
-#include <time.h>
 #include <windows.h>
+#include <time.h>
 #else
 #include <chrono>
 #include <ctime>
@@ -26,8 +26,7 @@ int64_t CurrentTimeSeconds() { return _time64(nullptr); }
 #else
 
 int64_t SystemTimeAsFileTime() {
-  using FileTimeTicks =
-      std::chrono::duration<int64_t, std::ratio<1, 10000000> >;
+  using FileTimeTicks = std::chrono::duration<int64_t, std::ratio<1, 10000000>>;
   const auto since_epoch = std::chrono::system_clock::now().time_since_epoch();
   return kUnixEpochAsFileTime +
          std::chrono::duration_cast<FileTimeTicks>(since_epoch).count();

@@ -263,7 +263,8 @@ void BM_FlushCallOnTheUiThread(benchmark::State& state) {
   }
   const std::vector<uint8_t> track = TrackEventMessage();
   const std::vector<uint8_t> flush = Encode("flush", EncodableValue());
-  const std::vector<uint8_t> floor_call = Encode("noSuchMethod", EncodableValue());
+  const std::vector<uint8_t> floor_call =
+      Encode("noSuchMethod", EncodableValue());
   const std::vector<uint8_t> expected = PluginHarness::SuccessReply(true);
   std::vector<double> micros, floor_micros;
   for (auto _ : state) {

@@ -75,7 +75,8 @@ inline long long IntField(const std::string& record, const std::string& key) {
 }
 
 // The "seq" integers of record texts, in order.
-inline std::vector<long long> Sequence(const std::vector<std::string>& records) {
+inline std::vector<long long> Sequence(
+    const std::vector<std::string>& records) {
   std::vector<long long> numbers;
   for (const std::string& record : records) {
     numbers.push_back(IntField(record, "seq"));

@@ -60,9 +60,10 @@ class Child {
 #ifdef _WIN32
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring command = L"\"" + std::wstring(self) + L"\" " +
-                           std::wstring(kChildTest, kChildTest + sizeof(kChildTest) - 1) +
-                           L" --gtest_also_run_disabled_tests";
+    std::wstring command =
+        L"\"" + std::wstring(self) + L"\" " +
+        std::wstring(kChildTest, kChildTest + sizeof(kChildTest) - 1) +
+        L" --gtest_also_run_disabled_tests";
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info = {};
@@ -179,8 +180,8 @@ TEST_F(StagingProcessTest, AProcessKilledAfterTrackingLosesNothing) {
   // The next start uploads them with their original text, each once.
   const std::string staged = ReadFile(staging_file_);
   test_support::StreamCapture quiet;
-  ASSERT_TRUE(Sdk::Init(staging_file_, server_->UploadUrl(), "next", false,
-                        1000));
+  ASSERT_TRUE(
+      Sdk::Init(staging_file_, server_->UploadUrl(), "next", false, 1000));
   EXPECT_TRUE(Sdk::Flush());
   const std::vector<std::string> records = server_->Records();
   EXPECT_EQ(Sequence(records), Range(1, 50));
@@ -201,8 +202,8 @@ TEST_F(StagingProcessTest, TwoProcessesOnOneFileNeitherLoseNorRepeat) {
   EXPECT_EQ(detached.Wait(), 0);
   // Whatever either left behind goes now.
   test_support::StreamCapture quiet;
-  ASSERT_TRUE(Sdk::Init(staging_file_, server_->UploadUrl(), "after", false,
-                        1000));
+  ASSERT_TRUE(
+      Sdk::Init(staging_file_, server_->UploadUrl(), "after", false, 1000));
   EXPECT_TRUE(Sdk::Flush());
 
   std::vector<long long> received = Sequence(server_->Records());

@@ -385,8 +385,7 @@ TEST_F(EmbeddingTextureTest, SourcesAreCalledThroughTheTextureRecord) {
 TEST_F(EmbeddingTextureTest, UnknownSourceIsRefused) {
   StderrCapture capture;
   EXPECT_EQ(textures_->RegisterTexture(nullptr), -1);
-  EXPECT_EQ(capture.err(),
-            "Attempting to register unknown texture variant.\n");
+  EXPECT_EQ(capture.err(), "Attempting to register unknown texture variant.\n");
   EXPECT_EQ(StandinEngineTextureCount(handle_), 0);
 }
 

@@ -1,8 +1,8 @@
 // Black-box tests of quillon_pc.exe: the real executable started with a
 // scenario for the stand-in engine's scripted user interface and a
 // transcript to read back, as a user or the system would start it.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>

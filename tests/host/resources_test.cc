@@ -1,7 +1,7 @@
 // What quillon_pc.exe carries besides code: icon group 101, the version
 // block and the application manifest, read back as the system reads them.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>

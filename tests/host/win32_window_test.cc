@@ -3,8 +3,8 @@
 // requests).
 #include "host/win32_window.h"
 
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 

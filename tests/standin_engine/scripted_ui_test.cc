@@ -1,7 +1,7 @@
 // The scripted user interface, end to end: the probe host runs a scenario
 // through the stand-in and the transcript is checked line by line.
-#include <gtest/gtest.h>
 #include <windows.h>
+#include <gtest/gtest.h>
 
 #include <chrono>
 #include <string>
