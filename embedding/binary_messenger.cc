@@ -91,7 +91,7 @@ void BinaryMessengerImpl::Send(const std::string& channel,
                                            message_size, ForwardReply,
                                            owned_reply.get())) {
     // The engine calls ForwardReply exactly once, which deletes it.
-    owned_reply.release();
+    static_cast<void>(owned_reply.release());
   }
 }
 

@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_ENCODABLE_VALUE_H_
-#define EMBEDDING_ENCODABLE_VALUE_H_
+#ifndef QUILLON_EMBEDDING_ENCODABLE_VALUE_H_
+#define QUILLON_EMBEDDING_ENCODABLE_VALUE_H_
 
 #include <cstdint>
 #include <map>
@@ -73,8 +73,7 @@ class CustomValue {
   template <typename T>
   class Holder final : public HolderBase {
    public:
-    template <typename U>
-    explicit Holder(U&& value) : value_(std::forward<U>(value)) {}
+    explicit Holder(T value) : value_(std::move(value)) {}
     std::unique_ptr<HolderBase> Clone() const override {
       return std::make_unique<Holder<T>>(value_);
     }
@@ -164,4 +163,4 @@ inline bool operator!=(const EncodableValue& a, const EncodableValue& b) {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_ENCODABLE_VALUE_H_
+#endif  // QUILLON_EMBEDDING_ENCODABLE_VALUE_H_

@@ -386,6 +386,63 @@ size_t WireSize(const EncodableValue& value) {
   }
 }
 
+template <typename Writer>
+void WriteString(const std::string& text, Writer* stream) {
+  stream->WriteByte(kStringTag);
+  WriteSizeField(text.size(), stream);
+  if (!text.empty()) {
+    stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()),
+                       text.size());
+  }
+}
+
+// Writes |value| by its alternative; its size is known to fit.
+template <typename Writer, typename Nested>
+void WriteAlternative(const EncodableValue& value, Writer* stream,
+                      const Nested& nested) {
+  switch (value.index()) {
+    case 0:
+      stream->WriteByte(kNullTag);
+      return;
+    case 1:
+      stream->WriteByte(std::get<bool>(value) ? kTrueTag : kFalseTag);
+      return;
+    case 2:
+      return WriteScalar(kInt32Tag, std::get<int32_t>(value), stream);
+    case 3:
+      return WriteScalar(kInt64Tag, std::get<int64_t>(value), stream);
+    case 4:
+      return WriteScalar(kFloat64Tag, std::get<double>(value), stream);
+    case 5:
+      return WriteString(std::get<std::string>(value), stream);
+    case 6:
+      return WriteTypedList(kUInt8ListTag,
+                            std::get<std::vector<uint8_t>>(value), stream);
+    case 7:
+      return WriteTypedList(kInt32ListTag,
+                            std::get<std::vector<int32_t>>(value), stream);
+    case 8:
+      return WriteTypedList(kInt64ListTag,
+                            std::get<std::vector<int64_t>>(value), stream);
+    case 9:
+      return WriteTypedList(kFloat64ListTag,
+                            std::get<std::vector<double>>(value), stream);
+    case 10:
+      return WriteList(std::get<EncodableList>(value), stream, nested);
+    case 11:
+      return WriteMap(std::get<EncodableMap>(value), stream, nested);
+    case 12:
+      stream->WriteByte(kNullTag);
+      internal::LogCodecLine(
+          "Unhandled custom type in StandardCodecSerializer::WriteValue. "
+          "Custom types require codec extensions.");
+      return;
+    case 13:
+      return WriteTypedList(kFloat32ListTag,
+                            std::get<std::vector<float>>(value), stream);
+  }
+}
+
 template <typename Writer, typename Nested>
 void WriteStandard(const EncodableValue& value, Writer* stream,
                    const Nested& nested) {
@@ -396,65 +453,7 @@ void WriteStandard(const EncodableValue& value, Writer* stream,
     stream->WriteByte(kNullTag);
     return;
   }
-  switch (value.index()) {
-    case 0:
-      stream->WriteByte(kNullTag);
-      return;
-    case 1:
-      stream->WriteByte(std::get<bool>(value) ? kTrueTag : kFalseTag);
-      return;
-    case 2:
-      WriteScalar(kInt32Tag, std::get<int32_t>(value), stream);
-      return;
-    case 3:
-      WriteScalar(kInt64Tag, std::get<int64_t>(value), stream);
-      return;
-    case 4:
-      WriteScalar(kFloat64Tag, std::get<double>(value), stream);
-      return;
-    case 5: {
-      const std::string& text = std::get<std::string>(value);
-      stream->WriteByte(kStringTag);
-      WriteSizeField(text.size(), stream);
-      if (!text.empty()) {
-        stream->WriteBytes(reinterpret_cast<const uint8_t*>(text.data()),
-                           text.size());
-      }
-      return;
-    }
-    case 6:
-      WriteTypedList(kUInt8ListTag, std::get<std::vector<uint8_t>>(value),
-                     stream);
-      return;
-    case 7:
-      WriteTypedList(kInt32ListTag, std::get<std::vector<int32_t>>(value),
-                     stream);
-      return;
-    case 8:
-      WriteTypedList(kInt64ListTag, std::get<std::vector<int64_t>>(value),
-                     stream);
-      return;
-    case 9:
-      WriteTypedList(kFloat64ListTag, std::get<std::vector<double>>(value),
-                     stream);
-      return;
-    case 10:
-      WriteList(std::get<EncodableList>(value), stream, nested);
-      return;
-    case 11:
-      WriteMap(std::get<EncodableMap>(value), stream, nested);
-      return;
-    case 12:
-      stream->WriteByte(kNullTag);
-      internal::LogCodecLine(
-          "Unhandled custom type in StandardCodecSerializer::WriteValue. "
-          "Custom types require codec extensions.");
-      return;
-    case 13:
-      WriteTypedList(kFloat32ListTag, std::get<std::vector<float>>(value),
-                     stream);
-      return;
-  }
+  WriteAlternative(value, stream, nested);
 }
 
 // The fast path's writes: nested values go straight back into

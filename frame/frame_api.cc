@@ -105,11 +105,11 @@ struct FrameStartupRunner {
 
 // Defined in this order, so FrameStartup runs before the address is kept.
 FrameStartupRunner frame_startup_runner;
-const FrameApi* const kept_frame_api = frame_window_api();
+const FrameApi* const kKeptFrameApi = frame_window_api();
 
 }  // namespace
 
-const FrameApi* KeptFrameApi() { return kept_frame_api; }
+const FrameApi* KeptFrameApi() { return kKeptFrameApi; }
 
 }  // namespace frame
 

@@ -32,7 +32,8 @@ struct FrameApi {
 
 static_assert(sizeof(void (*)()) == 8, "the tables hold 8-byte pointers");
 static_assert(sizeof(bool) == 1, "table entries return one-byte booleans");
-static_assert(sizeof(PublicFrameTable) == 7 * 8, "seven entries");
+static_assert(sizeof(PublicFrameTable) == 7 * sizeof(void (*)()),
+              "seven entries");
 static_assert(offsetof(PublicFrameTable, is_started) == 0 &&
                   offsetof(PublicFrameTable, get_app_window) == 8 &&
                   offsetof(PublicFrameTable, set_show_allowed) == 16 &&

@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cwchar>
+#include <optional>
 
 #include "frame/frame_state.h"
 
@@ -252,75 +253,125 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
   return DefSubclassProc(window, message, wparam, lparam);
 }
 
+namespace {
+
+// One handler per message the frame handles. A handler that returns no value
+// lets the message go on to the window's own procedure, with the parameters
+// as the handler left them.
+using FrameAnswer = std::optional<LRESULT>;
+using FrameHandler = FrameAnswer (*)(HWND window, UINT message, WPARAM wparam,
+                                     LPARAM& lparam);
+
+FrameAnswer OnNcCreate(HWND window, UINT, WPARAM, LPARAM&) {
+  frame_state.app_window.store(window);
+  SetWindowLongPtrW(window, GWL_STYLE,
+                    GetWindowLongPtrW(window, GWL_STYLE) | WS_CLIPCHILDREN);
+  SetPropW(window, kFrameWindowProperty, reinterpret_cast<HANDLE>(1));
+  return std::nullopt;
+}
+
+FrameAnswer OnCreate(HWND window, UINT message, WPARAM wparam, LPARAM& lparam) {
+  const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+  CentreOnCursorMonitor(window, *reinterpret_cast<CREATESTRUCTW*>(lparam));
+  RefreshViewSize();
+  return result;
+}
+
+// The view keeps its size while the window is being minimised.
+FrameAnswer OnSize(HWND, UINT, WPARAM, LPARAM&) {
+  if (frame_state.minimising.load() != 0) return 0;
+  return std::nullopt;
+}
+
+FrameAnswer OnEraseBackground(HWND, UINT, WPARAM, LPARAM&) { return 1; }
+
+FrameAnswer OnGetMinMaxInfo(HWND window, UINT, WPARAM, LPARAM& lparam) {
+  ApplySizeLimits(window, reinterpret_cast<MINMAXINFO*>(lparam));
+  return 0;
+}
+
+FrameAnswer OnSysCommand(HWND window, UINT message, WPARAM wparam,
+                         LPARAM& lparam) {
+  if (wparam != SC_MINIMIZE) return std::nullopt;
+  frame_state.minimising.store(1);
+  const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+  frame_state.minimising.store(0);
+  return result;
+}
+
+FrameAnswer OnEnterSizeMove(HWND, UINT, WPARAM, LPARAM&) {
+  frame_state.in_size_move.store(1);
+  return std::nullopt;
+}
+
+FrameAnswer OnExitSizeMove(HWND, UINT, WPARAM, LPARAM&) {
+  frame_state.in_size_move.store(0);
+  if (frame_state.dpi_changed_during_size_move.exchange(0) != 0) {
+    RefreshViewSize();
+  }
+  return std::nullopt;
+}
+
+FrameAnswer OnDpiChanged(HWND window, UINT message, WPARAM wparam,
+                         LPARAM& lparam) {
+  if (frame_state.in_size_move.load() != 0) {
+    frame_state.dpi_changed_during_size_move.store(1);
+  }
+  // The window's own procedure moves to the suggested rectangle; the view is
+  // laid out for the size that results, not the one before.
+  const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
+  RefreshViewSize();
+  return result;
+}
+
+// A freed record is not handed on.
+FrameAnswer OnFrameAction(HWND window, UINT, WPARAM wparam, LPARAM& lparam) {
+  if (RunFrameAction(window, wparam, lparam)) lparam = 0;
+  return std::nullopt;
+}
+
+FrameAnswer OnNcDestroy(HWND window, UINT, WPARAM, LPARAM&) {
+  HWND expected = window;
+  frame_state.app_window.compare_exchange_strong(expected, nullptr);
+  RemovePropW(window, kFrameWindowProperty);
+  RemoveWindowSubclass(window, &FrameWindowProc, kFrameSubclassId);
+  return std::nullopt;
+}
+
+struct FrameRoute {
+  UINT message;
+  FrameHandler handle;
+};
+
+constexpr FrameRoute kFrameRoutes[] = {
+    {WM_NCCREATE, &OnNcCreate},
+    {WM_CREATE, &OnCreate},
+    {WM_SIZE, &OnSize},
+    {WM_ERASEBKGND, &OnEraseBackground},
+    {WM_GETMINMAXINFO, &OnGetMinMaxInfo},
+    {WM_SYSCOMMAND, &OnSysCommand},
+    {WM_ENTERSIZEMOVE, &OnEnterSizeMove},
+    {WM_EXITSIZEMOVE, &OnExitSizeMove},
+    {WM_DPICHANGED, &OnDpiChanged},
+    {FRAME_ACTION_MESSAGE, &OnFrameAction},
+    {WM_NCDESTROY, &OnNcDestroy},
+};
+
+}  // namespace
+
 LRESULT CALLBACK FrameWindowProc(HWND window, UINT message, WPARAM wparam,
                                  LPARAM lparam, UINT_PTR /*subclass_id*/,
                                  DWORD_PTR /*ref_data*/) {
+  // The drag request's number is only known at run time.
   if (message == DragRequestMessage()) {
     StartDragIfButtonDown(window);
     return 0;
   }
-  switch (message) {
-    case WM_NCCREATE:
-      frame_state.app_window.store(window);
-      SetWindowLongPtrW(window, GWL_STYLE,
-                        GetWindowLongPtrW(window, GWL_STYLE) | WS_CLIPCHILDREN);
-      SetPropW(window, kFrameWindowProperty, reinterpret_cast<HANDLE>(1));
-      break;
-    case WM_CREATE: {
-      const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
-      CentreOnCursorMonitor(window, *reinterpret_cast<CREATESTRUCTW*>(lparam));
-      RefreshViewSize();
-      return result;
-    }
-    case WM_SIZE:
-      // The view keeps its size while the window is being minimised.
-      if (frame_state.minimising.load() != 0) return 0;
-      break;
-    case WM_ERASEBKGND:
-      return 1;
-    case WM_GETMINMAXINFO:
-      ApplySizeLimits(window, reinterpret_cast<MINMAXINFO*>(lparam));
-      return 0;
-    case WM_SYSCOMMAND: {
-      if (wparam != SC_MINIMIZE) break;
-      frame_state.minimising.store(1);
-      const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
-      frame_state.minimising.store(0);
-      return result;
-    }
-    case WM_ENTERSIZEMOVE:
-      frame_state.in_size_move.store(1);
-      break;
-    case WM_EXITSIZEMOVE:
-      frame_state.in_size_move.store(0);
-      if (frame_state.dpi_changed_during_size_move.load() != 0) {
-        RefreshViewSize();
-      }
-      frame_state.dpi_changed_during_size_move.store(0);
-      break;
-    case WM_DPICHANGED: {
-      if (frame_state.in_size_move.load() != 0) {
-        frame_state.dpi_changed_during_size_move.store(1);
-      }
-      // The window's own procedure moves to the suggested rectangle; the
-      // view is laid out for the size that results, not the one before.
-      const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
-      RefreshViewSize();
-      return result;
-    }
-    case FRAME_ACTION_MESSAGE:
-      // A freed record is not handed on.
-      if (RunFrameAction(window, wparam, lparam)) lparam = 0;
-      break;
-    case WM_NCDESTROY: {
-      HWND expected = window;
-      frame_state.app_window.compare_exchange_strong(expected, nullptr);
-      RemovePropW(window, kFrameWindowProperty);
-      RemoveWindowSubclass(window, &FrameWindowProc, kFrameSubclassId);
-      break;
-    }
-    default:
-      break;
+  for (const FrameRoute& route : kFrameRoutes) {
+    if (route.message != message) continue;
+    const FrameAnswer answer = route.handle(window, message, wparam, lparam);
+    if (answer.has_value()) return *answer;
+    break;
   }
   return DefSubclassProc(window, message, wparam, lparam);
 }

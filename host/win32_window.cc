@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <exception>
 #include <iostream>
+#include <optional>
 
 #include "embedding/flutter_windows.h"
 
@@ -318,75 +319,102 @@ LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message,
   return DefWindowProcW(window, message, wparam, lparam);
 }
 
+// One handler per message the window answers itself. A handler that returns
+// no value leaves the message to the default procedure.
+struct Win32Window::MessageHandlers {
+  using Answer = std::optional<LRESULT>;
+  using Handler = Answer (*)(Win32Window& self, HWND window, WPARAM wparam,
+                             LPARAM lparam);
+  struct Route {
+    UINT message;
+    Handler handle;
+  };
+
+  static Answer Destroyed(Win32Window& self, HWND, WPARAM, LPARAM) {
+    self.window_handle_ = nullptr;
+    self.Destroy();
+    if (self.quit_on_close_) PostQuitMessage(0);
+    return 0;
+  }
+
+  static Answer Sized(Win32Window& self, HWND, WPARAM, LPARAM) {
+    if (self.window_handle_ == nullptr) return 0;
+    const RECT frame = self.ClientArea();
+    if (self.child_content_ != nullptr) {
+      MoveWindow(self.child_content_, frame.left, frame.top,
+                 frame.right - frame.left, frame.bottom - frame.top, TRUE);
+    }
+    RECT bounds{};
+    GetWindowRect(self.window_handle_, &bounds);
+    self.UpdateWindowRegion(self.window_handle_, bounds.right - bounds.left,
+                            bounds.bottom - bounds.top,
+                            WindowDpi(self.window_handle_));
+    return 0;
+  }
+
+  static Answer Activated(Win32Window& self, HWND, WPARAM, LPARAM) {
+    if (self.child_content_ != nullptr) SetFocus(self.child_content_);
+    return 0;
+  }
+
+  static Answer MouseActivated(Win32Window& self, HWND window, WPARAM wparam,
+                               LPARAM lparam) {
+    Activated(self, window, wparam, lparam);
+    return MA_ACTIVATE;
+  }
+
+  // The whole window is client area, except that a maximised window's
+  // reaches only over the work area.
+  static Answer CalculateClientArea(Win32Window&, HWND window, WPARAM wparam,
+                                    LPARAM lparam) {
+    if (wparam == 0) return std::nullopt;
+    if (IsZoomed(window)) {
+      FitToWorkArea(&reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
+    }
+    return 0;
+  }
+
+  static Answer HitTest(Win32Window& self, HWND window, WPARAM, LPARAM lparam) {
+    if (IsZoomed(window)) return std::nullopt;
+    return self.HitTestBorders(window, lparam);
+  }
+
+  static Answer DpiChanged(Win32Window& self, HWND window, WPARAM wparam,
+                           LPARAM lparam) {
+    const auto* suggested = reinterpret_cast<const RECT*>(lparam);
+    const int width = suggested->right - suggested->left;
+    const int height = suggested->bottom - suggested->top;
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, width,
+                 height, SWP_NOZORDER | SWP_NOACTIVATE);
+    self.UpdateWindowRegion(window, width, height, HIWORD(wparam));
+    return 0;
+  }
+
+  static Answer ColorizationChanged(Win32Window&, HWND window, WPARAM, LPARAM) {
+    ApplySystemTheme(window);
+    return 0;
+  }
+
+  static constexpr Route kRoutes[] = {
+      {WM_DESTROY, &Destroyed},
+      {WM_SIZE, &Sized},
+      {WM_ACTIVATE, &Activated},
+      {WM_MOUSEACTIVATE, &MouseActivated},
+      {WM_NCCALCSIZE, &CalculateClientArea},
+      {WM_NCHITTEST, &HitTest},
+      {WM_DPICHANGED, &DpiChanged},
+      {WM_DWMCOLORIZATIONCOLORCHANGED, &ColorizationChanged},
+  };
+};
+
 LRESULT Win32Window::HandleMessage(HWND window, UINT message, WPARAM wparam,
                                    LPARAM lparam) {
-  switch (message) {
-    case WM_DESTROY:
-      window_handle_ = nullptr;
-      Destroy();
-      if (quit_on_close_) {
-        PostQuitMessage(0);
-      }
-      return 0;
-
-    case WM_SIZE: {
-      if (window_handle_ == nullptr) {
-        return 0;
-      }
-      const RECT frame = ClientArea();
-      if (child_content_ != nullptr) {
-        MoveWindow(child_content_, frame.left, frame.top,
-                   frame.right - frame.left, frame.bottom - frame.top, TRUE);
-      }
-      RECT bounds{};
-      GetWindowRect(window_handle_, &bounds);
-      UpdateWindowRegion(window_handle_, bounds.right - bounds.left,
-                         bounds.bottom - bounds.top, WindowDpi(window_handle_));
-      return 0;
-    }
-
-    case WM_ACTIVATE:
-      if (child_content_ != nullptr) {
-        SetFocus(child_content_);
-      }
-      return 0;
-
-    case WM_MOUSEACTIVATE:
-      if (child_content_ != nullptr) {
-        SetFocus(child_content_);
-      }
-      return MA_ACTIVATE;
-
-    case WM_NCCALCSIZE:
-      if (wparam != 0) {
-        // The whole window is client area, except that a maximised window's
-        // reaches only over the work area.
-        if (IsZoomed(window)) {
-          FitToWorkArea(&reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
-        }
-        return 0;
-      }
-      break;
-
-    case WM_NCHITTEST:
-      if (IsZoomed(window)) {
-        break;
-      }
-      return HitTestBorders(window, lparam);
-
-    case WM_DPICHANGED: {
-      const auto* suggested = reinterpret_cast<const RECT*>(lparam);
-      const int width = suggested->right - suggested->left;
-      const int height = suggested->bottom - suggested->top;
-      SetWindowPos(window, nullptr, suggested->left, suggested->top, width,
-                   height, SWP_NOZORDER | SWP_NOACTIVATE);
-      UpdateWindowRegion(window, width, height, HIWORD(wparam));
-      return 0;
-    }
-
-    case WM_DWMCOLORIZATIONCOLORCHANGED:
-      ApplySystemTheme(window);
-      return 0;
+  for (const MessageHandlers::Route& route : MessageHandlers::kRoutes) {
+    if (route.message != message) continue;
+    const MessageHandlers::Answer answer =
+        route.handle(*this, window, wparam, lparam);
+    if (answer.has_value()) return *answer;
+    break;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

@@ -88,6 +88,9 @@ class Win32Window {
   virtual void OnDestroy();
 
  private:
+  // The handlers HandleMessage routes messages to (in the source file).
+  struct MessageHandlers;
+
   static LRESULT CALLBACK WindowProcedure(HWND window, UINT message,
                                           WPARAM wparam,
                                           LPARAM lparam) noexcept;

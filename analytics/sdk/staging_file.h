@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_STAGING_FILE_H_
-#define ANALYTICS_SDK_STAGING_FILE_H_
+#ifndef QUILLON_ANALYTICS_SDK_STAGING_FILE_H_
+#define QUILLON_ANALYTICS_SDK_STAGING_FILE_H_
 
 #include <atomic>
 #include <cstddef>
@@ -16,9 +16,9 @@ struct StagingLimits {
   // The most records kept; past it the oldest go.
   size_t capacity = 1000;
   // A line (record) longer than this is never stored, read or sent.
-  size_t max_record_bytes = 256 * 1024;
+  size_t max_record_bytes = size_t{256} * 1024;
   // The most record bytes kept (line ends included); past it the oldest go.
-  uint64_t max_total_bytes = 16 * 1024 * 1024;
+  uint64_t max_total_bytes = uint64_t{16} * 1024 * 1024;
 };
 
 // What a look at the whole file found.
@@ -76,4 +76,4 @@ class StagingFile {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_STAGING_FILE_H_
+#endif  // QUILLON_ANALYTICS_SDK_STAGING_FILE_H_
