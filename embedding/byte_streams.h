@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_BYTE_STREAMS_H_
-#define EMBEDDING_BYTE_STREAMS_H_
+#ifndef QUILLON_EMBEDDING_BYTE_STREAMS_H_
+#define QUILLON_EMBEDDING_BYTE_STREAMS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -135,4 +135,4 @@ class ByteBufferStreamWriter final : public ByteStreamWriter {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_BYTE_STREAMS_H_
+#endif  // QUILLON_EMBEDDING_BYTE_STREAMS_H_

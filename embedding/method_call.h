@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_METHOD_CALL_H_
-#define EMBEDDING_METHOD_CALL_H_
+#ifndef QUILLON_EMBEDDING_METHOD_CALL_H_
+#define QUILLON_EMBEDDING_METHOD_CALL_H_
 
 #include <memory>
 #include <string>
@@ -34,4 +34,4 @@ class MethodCall {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_METHOD_CALL_H_
+#endif  // QUILLON_EMBEDDING_METHOD_CALL_H_

@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_METHOD_CODEC_H_
-#define EMBEDDING_METHOD_CODEC_H_
+#ifndef QUILLON_EMBEDDING_METHOD_CODEC_H_
+#define QUILLON_EMBEDDING_METHOD_CODEC_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -46,4 +46,4 @@ class MethodCodec {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_METHOD_CODEC_H_
+#endif  // QUILLON_EMBEDDING_METHOD_CODEC_H_

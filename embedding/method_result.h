@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_METHOD_RESULT_H_
-#define EMBEDDING_METHOD_RESULT_H_
+#ifndef QUILLON_EMBEDDING_METHOD_RESULT_H_
+#define QUILLON_EMBEDDING_METHOD_RESULT_H_
 
 #include <string>
 
@@ -48,4 +48,4 @@ class MethodResult {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_METHOD_RESULT_H_
+#endif  // QUILLON_EMBEDDING_METHOD_RESULT_H_

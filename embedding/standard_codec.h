@@ -1,5 +1,5 @@
-#ifndef EMBEDDING_STANDARD_CODEC_H_
-#define EMBEDDING_STANDARD_CODEC_H_
+#ifndef QUILLON_EMBEDDING_STANDARD_CODEC_H_
+#define QUILLON_EMBEDDING_STANDARD_CODEC_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -91,4 +91,4 @@ class StandardMethodCodec : public MethodCodec {
 
 }  // namespace flutter
 
-#endif  // EMBEDDING_STANDARD_CODEC_H_
+#endif  // QUILLON_EMBEDDING_STANDARD_CODEC_H_

@@ -1,9 +1,7 @@
 #include "host/application.h"
 
-// clang-format off
 #include <windows.h>
 #include <objbase.h>
-// clang-format on
 
 #include <cwchar>
 #include <string>

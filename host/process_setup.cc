@@ -1,10 +1,8 @@
 #include "host/process_setup.h"
 
-// clang-format off
 #include <windows.h>
-#include <shellapi.h>
-// clang-format on
 #include <io.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <iostream>

@@ -1,5 +1,5 @@
-#ifndef PLATFORM_CLOCK_H_
-#define PLATFORM_CLOCK_H_
+#ifndef QUILLON_PLATFORM_CLOCK_H_
+#define QUILLON_PLATFORM_CLOCK_H_
 
 #include <cstdint>
 
@@ -18,4 +18,4 @@ int64_t CurrentTimeSeconds();
 
 }  // namespace platform
 
-#endif  // PLATFORM_CLOCK_H_
+#endif  // QUILLON_PLATFORM_CLOCK_H_

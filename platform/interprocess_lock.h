@@ -1,5 +1,5 @@
-#ifndef PLATFORM_INTERPROCESS_LOCK_H_
-#define PLATFORM_INTERPROCESS_LOCK_H_
+#ifndef QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
+#define QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
 
 #include <memory>
 #include <string>
@@ -49,4 +49,4 @@ class InterProcessLockGuard {
 
 }  // namespace platform
 
-#endif  // PLATFORM_INTERPROCESS_LOCK_H_
+#endif  // QUILLON_PLATFORM_INTERPROCESS_LOCK_H_

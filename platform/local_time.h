@@ -1,5 +1,5 @@
-#ifndef PLATFORM_LOCAL_TIME_H_
-#define PLATFORM_LOCAL_TIME_H_
+#ifndef QUILLON_PLATFORM_LOCAL_TIME_H_
+#define QUILLON_PLATFORM_LOCAL_TIME_H_
 
 #include <cstdint>
 #include <ctime>
@@ -15,4 +15,4 @@ bool ToLocalTime(int64_t seconds_since_epoch, std::tm* out);
 
 }  // namespace platform
 
-#endif  // PLATFORM_LOCAL_TIME_H_
+#endif  // QUILLON_PLATFORM_LOCAL_TIME_H_

@@ -1,5 +1,5 @@
-#ifndef PLATFORM_LOCK_H_
-#define PLATFORM_LOCK_H_
+#ifndef QUILLON_PLATFORM_LOCK_H_
+#define QUILLON_PLATFORM_LOCK_H_
 
 #include <memory>
 
@@ -39,4 +39,4 @@ class LockGuard {
 
 }  // namespace platform
 
-#endif  // PLATFORM_LOCK_H_
+#endif  // QUILLON_PLATFORM_LOCK_H_

@@ -1,5 +1,5 @@
-#ifndef PLATFORM_TEMP_DIRECTORY_H_
-#define PLATFORM_TEMP_DIRECTORY_H_
+#ifndef QUILLON_PLATFORM_TEMP_DIRECTORY_H_
+#define QUILLON_PLATFORM_TEMP_DIRECTORY_H_
 
 #include <string>
 
@@ -17,4 +17,4 @@ std::string TempDirectory();
 
 }  // namespace platform
 
-#endif  // PLATFORM_TEMP_DIRECTORY_H_
+#endif  // QUILLON_PLATFORM_TEMP_DIRECTORY_H_

@@ -1,5 +1,5 @@
-#ifndef PLATFORM_UI_TASK_QUEUE_H_
-#define PLATFORM_UI_TASK_QUEUE_H_
+#ifndef QUILLON_PLATFORM_UI_TASK_QUEUE_H_
+#define QUILLON_PLATFORM_UI_TASK_QUEUE_H_
 
 #include <functional>
 #include <memory>
@@ -56,4 +56,4 @@ size_t RunPendingUiTasks();
 
 }  // namespace platform
 
-#endif  // PLATFORM_UI_TASK_QUEUE_H_
+#endif  // QUILLON_PLATFORM_UI_TASK_QUEUE_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_EVENT_ASSEMBLY_H_
-#define ANALYTICS_SDK_EVENT_ASSEMBLY_H_
+#ifndef QUILLON_ANALYTICS_SDK_EVENT_ASSEMBLY_H_
+#define QUILLON_ANALYTICS_SDK_EVENT_ASSEMBLY_H_
 
 #include <cstdint>
 #include <string>
@@ -54,4 +54,4 @@ utils::ObjectNode MakeLibObject();
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_EVENT_ASSEMBLY_H_
+#endif  // QUILLON_ANALYTICS_SDK_EVENT_ASSEMBLY_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_FLUSH_WORKER_H_
-#define ANALYTICS_SDK_FLUSH_WORKER_H_
+#ifndef QUILLON_ANALYTICS_SDK_FLUSH_WORKER_H_
+#define QUILLON_ANALYTICS_SDK_FLUSH_WORKER_H_
 
 #include <atomic>
 #include <chrono>
@@ -66,4 +66,4 @@ class FlushWorker {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_FLUSH_WORKER_H_
+#endif  // QUILLON_ANALYTICS_SDK_FLUSH_WORKER_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_PROPERTIES_NODE_H_
-#define ANALYTICS_SDK_PROPERTIES_NODE_H_
+#ifndef QUILLON_ANALYTICS_SDK_PROPERTIES_NODE_H_
+#define QUILLON_ANALYTICS_SDK_PROPERTIES_NODE_H_
 
 #include <cstdint>
 #include <string>
@@ -157,4 +157,4 @@ class PropertiesNode : public utils::ObjectNode {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_PROPERTIES_NODE_H_
+#endif  // QUILLON_ANALYTICS_SDK_PROPERTIES_NODE_H_

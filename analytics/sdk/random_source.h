@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_RANDOM_SOURCE_H_
-#define ANALYTICS_SDK_RANDOM_SOURCE_H_
+#ifndef QUILLON_ANALYTICS_SDK_RANDOM_SOURCE_H_
+#define QUILLON_ANALYTICS_SDK_RANDOM_SOURCE_H_
 
 #include <cstdint>
 
@@ -13,4 +13,4 @@ uint32_t RandomBelow(uint32_t bound);
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_RANDOM_SOURCE_H_
+#endif  // QUILLON_ANALYTICS_SDK_RANDOM_SOURCE_H_

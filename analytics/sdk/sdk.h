@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_SDK_H_
-#define ANALYTICS_SDK_SDK_H_
+#ifndef QUILLON_ANALYTICS_SDK_SDK_H_
+#define QUILLON_ANALYTICS_SDK_SDK_H_
 
 #include <cstdint>
 #include <functional>
@@ -105,4 +105,4 @@ class Sdk {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_SDK_H_
+#endif  // QUILLON_ANALYTICS_SDK_SDK_H_

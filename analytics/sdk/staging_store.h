@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_STAGING_STORE_H_
-#define ANALYTICS_SDK_STAGING_STORE_H_
+#ifndef QUILLON_ANALYTICS_SDK_STAGING_STORE_H_
+#define QUILLON_ANALYTICS_SDK_STAGING_STORE_H_
 
 #include <atomic>
 #include <chrono>
@@ -115,4 +115,4 @@ class StagingStore {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_STAGING_STORE_H_
+#endif  // QUILLON_ANALYTICS_SDK_STAGING_STORE_H_

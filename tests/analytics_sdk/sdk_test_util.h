@@ -1,5 +1,5 @@
-#ifndef TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
-#define TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
+#ifndef QUILLON_TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
+#define QUILLON_TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
 
 #include <cstdio>
 #include <filesystem>
@@ -110,4 +110,4 @@ class SdkTest : public testing::Test {
 
 }  // namespace analytics
 
-#endif  // TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
+#endif  // QUILLON_TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_

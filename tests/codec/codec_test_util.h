@@ -1,5 +1,5 @@
-#ifndef TESTS_CODEC_CODEC_TEST_UTIL_H_
-#define TESTS_CODEC_CODEC_TEST_UTIL_H_
+#ifndef QUILLON_TESTS_CODEC_CODEC_TEST_UTIL_H_
+#define QUILLON_TESTS_CODEC_CODEC_TEST_UTIL_H_
 
 #include <cmath>
 #include <cstdint>
@@ -202,4 +202,4 @@ class RandomValues {
 }  // namespace testing
 }  // namespace flutter
 
-#endif  // TESTS_CODEC_CODEC_TEST_UTIL_H_
+#endif  // QUILLON_TESTS_CODEC_CODEC_TEST_UTIL_H_

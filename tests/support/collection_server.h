@@ -1,5 +1,5 @@
-#ifndef TESTS_SUPPORT_COLLECTION_SERVER_H_
-#define TESTS_SUPPORT_COLLECTION_SERVER_H_
+#ifndef QUILLON_TESTS_SUPPORT_COLLECTION_SERVER_H_
+#define QUILLON_TESTS_SUPPORT_COLLECTION_SERVER_H_
 
 // Test access to the local collection server (tools/collection_server), the
 // stand-in for the analytics collection service.
@@ -133,4 +133,4 @@ class CollectionServer {
 
 }  // namespace test_support
 
-#endif  // TESTS_SUPPORT_COLLECTION_SERVER_H_
+#endif  // QUILLON_TESTS_SUPPORT_COLLECTION_SERVER_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_
-#define ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_
+#ifndef QUILLON_ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_
+#define QUILLON_ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_
 
 #include <string>
 #include <vector>
@@ -38,4 +38,4 @@ class SdkTestPeer {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_
+#endif  // QUILLON_ANALYTICS_SDK_TESTING_SDK_TEST_PEER_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_
-#define ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_
+#ifndef QUILLON_ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_
+#define QUILLON_ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_
 
 #include <optional>
 #include <string>
@@ -25,4 +25,4 @@ std::string UrlEncode(std::string_view text);
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_
+#endif  // QUILLON_ANALYTICS_SDK_UPLOAD_BATCH_ENCODING_H_

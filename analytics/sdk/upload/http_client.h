@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_
-#define ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_
+#ifndef QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_
+#define QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_
 
 #include <atomic>
 #include <cstdint>
@@ -97,4 +97,4 @@ class HttpClient {
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_
+#endif  // QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_CLIENT_H_

@@ -1,5 +1,5 @@
-#ifndef ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
-#define ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
+#ifndef QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
+#define QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
 
 #include <atomic>
 #include <memory>
@@ -58,4 +58,4 @@ UploadOutcome ClassifyStatus(int status);
 
 }  // namespace analytics
 
-#endif  // ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
+#endif  // QUILLON_ANALYTICS_SDK_UPLOAD_HTTP_SENDER_H_
