@@ -68,6 +68,13 @@ bool ReadProperties(const FlutterDesktopEngineProperties& properties,
 
 }  // namespace
 
+bool LiveOrMisuse(const std::set<const void*>& set, const void* object,
+                  const char* misuse) {
+  if (IsLive(set, object)) return true;
+  Misuse(0, misuse);
+  return false;
+}
+
 bool IsLiveEngine(FlutterDesktopEngine* engine) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);

@@ -154,6 +154,12 @@ inline bool IsLive(const std::set<const void*>& set, const void* object) {
   return object != nullptr && set.count(object) != 0;
 }
 
+// True when `object` is among the live handles of `set`; otherwise logs
+// `misuse` (the call and what was wrong) and returns false. Callers hold the
+// library mutex.
+bool LiveOrMisuse(const std::set<const void*>& set, const void* object,
+                  const char* misuse);
+
 // Appends an event to the log. Takes only the events mutex.
 void LogEvent(int32_t kind, int64_t engine_serial,
               FlutterDesktopPluginRegistrarRef registrar,

@@ -9,6 +9,7 @@
 using standin::GetLibrary;
 using standin::IsLive;
 using standin::Library;
+using standin::LiveOrMisuse;
 using standin::LogEvent;
 using standin::Misuse;
 using standin::NoThrowVoid;
@@ -19,9 +20,9 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_registrars, registrar)) {
-    Misuse(0,
-           "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar");
+  if (!LiveOrMisuse(
+          library.live_registrars, registrar,
+          "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar")) {
     return nullptr;
   }
   return registrar->engine->messenger;
@@ -31,9 +32,9 @@ FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_registrars, registrar)) {
-    Misuse(0,
-           "FlutterDesktopRegistrarGetTextureRegistrar: not a live registrar");
+  if (!LiveOrMisuse(
+          library.live_registrars, registrar,
+          "FlutterDesktopRegistrarGetTextureRegistrar: not a live registrar")) {
     return nullptr;
   }
   return registrar->engine->texture_registrar.get();
@@ -43,8 +44,9 @@ FlutterDesktopViewRef FlutterDesktopPluginRegistrarGetView(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_registrars, registrar)) {
-    Misuse(0, "FlutterDesktopPluginRegistrarGetView: not a live registrar");
+  if (!LiveOrMisuse(
+          library.live_registrars, registrar,
+          "FlutterDesktopPluginRegistrarGetView: not a live registrar")) {
     return nullptr;
   }
   if (registrar->engine->controller == nullptr) {

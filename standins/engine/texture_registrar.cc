@@ -9,6 +9,7 @@
 using standin::GetLibrary;
 using standin::IsLive;
 using standin::Library;
+using standin::LiveOrMisuse;
 using standin::LogEvent;
 using standin::Misuse;
 using standin::NoThrow;
@@ -80,10 +81,10 @@ bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
     FlutterDesktopTextureRegistrarRef texture_registrar, int64_t texture_id) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_texture_registrars, texture_registrar)) {
-    Misuse(0,
-           "FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable: "
-           "bad registrar");
+  if (!LiveOrMisuse(
+          library.live_texture_registrars, texture_registrar,
+          "FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable: "
+          "bad registrar")) {
     return false;
   }
   auto found = texture_registrar->textures.find(texture_id);

@@ -35,6 +35,7 @@ void AbandonViewController(FlutterDesktopViewController* controller) {
 using standin::GetLibrary;
 using standin::IsLive;
 using standin::Library;
+using standin::LiveOrMisuse;
 using standin::LogEvent;
 using standin::Misuse;
 using standin::NoThrow;
@@ -122,8 +123,9 @@ FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_controllers, controller)) {
-    Misuse(0, "FlutterDesktopViewControllerGetView: not a live controller");
+  if (!LiveOrMisuse(
+          library.live_controllers, controller,
+          "FlutterDesktopViewControllerGetView: not a live controller")) {
     return nullptr;
   }
   return &controller->view;
@@ -135,10 +137,10 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
   return NoThrow(false, [&] {
     Library& library = GetLibrary();
     std::lock_guard<std::mutex> guard(library.mutex);
-    if (!IsLive(library.live_controllers, controller)) {
-      Misuse(0,
-             "FlutterDesktopViewControllerHandleTopLevelWindowProc: not a "
-             "live controller");
+    if (!LiveOrMisuse(
+            library.live_controllers, controller,
+            "FlutterDesktopViewControllerHandleTopLevelWindowProc: not a "
+            "live controller")) {
       return false;
     }
     ++library.offered_messages[message];
@@ -156,8 +158,8 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
   Library& library = GetLibrary();
   std::lock_guard<std::mutex> guard(library.mutex);
-  if (!IsLive(library.live_views, view)) {
-    Misuse(0, "FlutterDesktopViewGetHWND: not a live view");
+  if (!LiveOrMisuse(library.live_views, view,
+                    "FlutterDesktopViewGetHWND: not a live view")) {
     return nullptr;
   }
   return view->hwnd;
