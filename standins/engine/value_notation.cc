@@ -130,46 +130,60 @@ class Parser {
     if (position_ >= text_.size()) {
       return Fail("missing value");
     }
-    char c = text_[position_];
-    if (c == '"') {
-      std::string text;
-      if (!ParseString(&text)) {
-        return false;
-      }
-      *value = Make(Kind::kString);
-      value->text = std::move(text);
-      return true;
-    }
-    if (c == '[') {
-      ++position_;
-      NotationValue list = Make(Kind::kList);
-      bool ok = ParseSequence(']', [&] {
-        list.items.emplace_back();
-        return ParseValue(&list.items.back(), depth + 1);
-      });
-      *value = std::move(list);
-      return ok;
-    }
-    if (c == '{') {
-      ++position_;
-      NotationValue map = Make(Kind::kMap);
-      bool ok = ParseSequence('}', [&] {
-        NotationValue key;
-        NotationValue entry;
-        if (!ParseValue(&key, depth + 1) || !Expect(':') ||
-            !ParseValue(&entry, depth + 1)) {
+    switch (text_[position_]) {
+      case '"': {
+        std::string text;
+        if (!ParseString(&text)) {
           return false;
         }
-        InsertEntry(&map, std::move(key), std::move(entry));
+        *value = Make(Kind::kString);
+        value->text = std::move(text);
         return true;
-      });
-      *value = std::move(map);
-      return ok;
+      }
+      case '[':
+        return ParseList(value, depth);
+      case '{':
+        return ParseMap(value, depth);
+      default:
+        return ParseWord(value);
     }
-    size_t word_start = position_;
+  }
+
+  bool ParseList(NotationValue* value, int depth) {
+    ++position_;
+    NotationValue list = Make(Kind::kList);
+    bool ok = ParseSequence(']', [&] {
+      list.items.emplace_back();
+      return ParseValue(&list.items.back(), depth + 1);
+    });
+    *value = std::move(list);
+    return ok;
+  }
+
+  bool ParseMap(NotationValue* value, int depth) {
+    ++position_;
+    NotationValue map = Make(Kind::kMap);
+    bool ok = ParseSequence('}', [&] {
+      NotationValue key;
+      NotationValue entry;
+      if (!ParseValue(&key, depth + 1) || !Expect(':') ||
+          !ParseValue(&entry, depth + 1)) {
+        return false;
+      }
+      InsertEntry(&map, std::move(key), std::move(entry));
+      return true;
+    });
+    *value = std::move(map);
+    return ok;
+  }
+
+  // null, true, false, a number, or a typed list such as i32[1, 2].
+  bool ParseWord(NotationValue* value) {
+    const size_t word_start = position_;
+    const char first = text_[position_];
     std::string word = ReadWord();
     if (word.empty()) {
-      return Fail(std::string("unexpected '") + c + "'");
+      return Fail(std::string("unexpected '") + first + "'");
     }
     if (word == "null") {
       *value = Make(Kind::kNull);
