@@ -26,7 +26,6 @@
 #include <memory>
 #include <streambuf>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analytics/plugin/analytics_plugin.h"
@@ -36,8 +35,8 @@
 #include "embedding/flutter_engine.h"
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
-#include "platform/ui_task_queue.h"
 #include "standins/engine/standin_control.h"
+#include "tests/support/ui_turns.h"
 #ifdef QUILLON_BENCH_HAVE_COLLECTION_SERVER
 #include "tests/support/collection_server.h"
 #endif
@@ -244,21 +243,6 @@ double MicrosecondsSince(std::chrono::steady_clock::time_point start) {
       .count();
 }
 
-// Runs the engine's turns and the UI thread's tasks until |reply| holds an
-// answer; false after 30 s without one.
-bool WaitForAnswer(const ReplyBytes& reply) {
-  const auto deadline =
-      std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (reply.count == 0) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    const int engine_tasks = StandinEngineRunTasks();
-    if (platform::RunPendingUiTasks() == 0 && engine_tasks == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  return true;
-}
-
 // The UI thread's share of "flush" while the server takes 200 ms per batch
 // of 100 queued records: the delivery of the call until it returns to the
 // message loop (the answer comes later and is not timed). The floor is the
@@ -295,7 +279,9 @@ void BM_FlushCallOnTheUiThread(benchmark::State& state) {
     const double elapsed = MicrosecondsSince(start);
     state.SetIterationTime(elapsed / 1e6);
     micros.push_back(elapsed);
-    if (!WaitForAnswer(reply) || reply.bytes != expected) {
+    const bool answered = test_support::RunEngineAndUiTurnsUntil(
+        [&] { return reply.count != 0; }, std::chrono::seconds(30));
+    if (!answered || reply.bytes != expected) {
       state.SkipWithError("flush did not answer true within 30 s");
       break;
     }

@@ -35,6 +35,7 @@
 #include "platform/ui_task_queue.h"
 #include "standins/engine/standin_control.h"
 #include "tests/support/stream_capture.h"
+#include "tests/support/ui_turns.h"
 
 namespace analytics_plugin_test {
 
@@ -218,15 +219,9 @@ class AnalyticsPluginTest : public testing::Test {
   // Runs the engine's turns and the UI thread's pending work until |reply|
   // holds an answer, for at most |seconds|.
   static void PumpUntilAnswered(const Reply& reply, double seconds = 30) {
-    const auto deadline =
-        std::chrono::steady_clock::now() +
-        std::chrono::milliseconds(static_cast<long>(seconds * 1000));
-    while (reply.answers == 0 && std::chrono::steady_clock::now() < deadline) {
-      const int engine_tasks = StandinEngineRunTasks();
-      if (platform::RunPendingUiTasks() == 0 && engine_tasks == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    }
+    test_support::RunEngineAndUiTurnsUntil(
+        [&] { return reply.answers != 0; },
+        std::chrono::milliseconds(static_cast<long>(seconds * 1000)));
   }
 
   // Delivers the call and returns the answer, which must arrive exactly once,

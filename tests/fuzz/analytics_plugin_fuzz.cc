@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "analytics/plugin/analytics_plugin.h"
@@ -25,10 +24,10 @@
 #include "embedding/flutter_engine.h"
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
-#include "platform/ui_task_queue.h"
 #include "standins/engine/standin_control.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/json_check.h"
+#include "tests/support/ui_turns.h"
 
 namespace {
 
@@ -132,13 +131,8 @@ class Harness {
   // Takes the engine's turns and runs the UI thread's tasks until |answer|
   // has one or |limit| has passed.
   static void Pump(const Answer& answer, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    do {
-      const int engine_tasks = StandinEngineRunTasks();
-      if (platform::RunPendingUiTasks() == 0 && engine_tasks == 0) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
-    } while (answer.count == 0 && std::chrono::steady_clock::now() < deadline);
+    test_support::RunEngineAndUiTurnsUntil([&] { return answer.count != 0; },
+                                           limit);
   }
 
   void Call(const std::string& method, EncodableValue arguments) {
