@@ -22,14 +22,16 @@ function(expect_starts expected file)
   endif()
 endfunction()
 
-expect_exit_code(0 "${EXIT_CODE}")
-expect_exit_code(3 "${EXIT_CODE}" 3)
-expect_exit_code(nonzero "${FAILING_GTEST}")
-
+# These deliberate silent failures are no news for the session's retry log.
 set(scratch "${CMAKE_CURRENT_BINARY_DIR}/wine_harness_retry")
 file(REMOVE_RECURSE "${scratch}")
 file(MAKE_DIRECTORY "${scratch}")
 set(ENV{QUILLON_WINE_RETRY_LOG} "${scratch}/retries.log")
+
+expect_exit_code(0 "${EXIT_CODE}")
+expect_exit_code(3 "${EXIT_CODE}" 3)
+expect_exit_code(nonzero "${FAILING_GTEST}")
+
 expect_exit_code(3 "${EXIT_CODE}" 3 "${scratch}/silent")
 expect_starts(2 "${scratch}/silent")
 file(READ "${scratch}/retries.log" retries)
