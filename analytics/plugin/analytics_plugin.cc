@@ -135,6 +135,12 @@ Read<PropertiesNode> ConvertProperties(const EncodableMap* entries, bool log,
   return {std::move(properties), std::string()};
 }
 
+// Reports a failure in |method| that no answer can carry.
+void ReportUnexpected(const std::string& method) {
+  std::cerr << "analytics_plugin: unexpected exception in " << method
+            << std::endl;
+}
+
 // Answers |code| with |message| after a standard exception; a failure of
 // that reply too is only reported.
 void AnswerFailure(MethodResult& result, const char* code,
@@ -142,8 +148,7 @@ void AnswerFailure(MethodResult& result, const char* code,
   try {
     result.Error(code, message);
   } catch (...) {
-    std::cerr << "analytics_plugin: unexpected exception in " << method
-              << std::endl;
+    ReportUnexpected(method);
   }
 }
 
@@ -162,7 +167,7 @@ void AnswerFlush(MethodResult& result, bool flushed, bool log) {
     } catch (...) {
     }
   } catch (...) {
-    std::cerr << "analytics_plugin: unexpected exception in flush" << std::endl;
+    ReportUnexpected("flush");
   }
 }
 
@@ -278,12 +283,10 @@ void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
     if (error_code != nullptr) {
       AnswerFailure(*reply, error_code, error.what(), call.method_name());
     } else {
-      std::cerr << "analytics_plugin: unexpected exception in "
-                << call.method_name() << std::endl;
+      ReportUnexpected(call.method_name());
     }
   } catch (...) {
-    std::cerr << "analytics_plugin: unexpected exception in "
-              << call.method_name() << std::endl;
+    ReportUnexpected(call.method_name());
   }
 }
 
