@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -38,34 +39,32 @@ FlutterDesktopViewController* ControllerOf(HWND window) {
       GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// A view message handler returns true with `*result` set when the message
-// is answered, false when the default procedure should have it too.
-using ViewMessageHandler = bool (*)(HWND window, UINT message, WPARAM wparam,
-                                    LPARAM lparam, LRESULT* result);
+// A view message handler answers the message, or returns no value to leave
+// it to the default procedure too.
+using ViewAnswer = std::optional<LRESULT>;
+using ViewMessageHandler = ViewAnswer (*)(HWND window, UINT message,
+                                          WPARAM wparam, LPARAM lparam);
 
-bool OnViewNcCreate(HWND window, UINT, WPARAM, LPARAM lparam, LRESULT*) {
+ViewAnswer OnViewNcCreate(HWND window, UINT, WPARAM, LPARAM lparam) {
   auto* create = reinterpret_cast<CREATESTRUCTW*>(lparam);
   SetWindowLongPtrW(window, GWLP_USERDATA,
                     reinterpret_cast<LONG_PTR>(create->lpCreateParams));
-  return false;
+  return std::nullopt;
 }
 
-bool OnViewNcDestroy(HWND window, UINT, WPARAM, LPARAM, LRESULT*) {
+ViewAnswer OnViewNcDestroy(HWND window, UINT, WPARAM, LPARAM) {
   // Destroyed with its parent before the controller went.
   FlutterDesktopViewController* controller = ControllerOf(window);
   if (controller != nullptr && controller->view.hwnd == window) {
     controller->view.hwnd = nullptr;
   }
   SetWindowLongPtrW(window, GWLP_USERDATA, 0);
-  return false;
+  return std::nullopt;
 }
 
-bool OnViewEraseBackground(HWND, UINT, WPARAM, LPARAM, LRESULT* result) {
-  *result = 1;
-  return true;
-}
+ViewAnswer OnViewEraseBackground(HWND, UINT, WPARAM, LPARAM) { return 1; }
 
-bool OnViewPaint(HWND window, UINT, WPARAM, LPARAM, LRESULT* result) {
+ViewAnswer OnViewPaint(HWND window, UINT, WPARAM, LPARAM) {
   PAINTSTRUCT paint;
   HDC dc = BeginPaint(window, &paint);
   if (dc != nullptr) {
@@ -80,29 +79,27 @@ bool OnViewPaint(HWND window, UINT, WPARAM, LPARAM, LRESULT* result) {
     });
   }
   EndPaint(window, &paint);
-  *result = 0;
-  return true;
+  return 0;
 }
 
 // Timers and resumes drive the scripted UI.
-bool OnViewScriptedUi(HWND window, UINT message, WPARAM wparam, LPARAM,
-                      LRESULT* result) {
+ViewAnswer OnViewScriptedUi(HWND window, UINT message, WPARAM wparam, LPARAM) {
   FlutterDesktopViewController* controller = ControllerOf(window);
   // A copy: a step may destroy the controller while it runs.
   std::shared_ptr<ScriptedUi> scripted_ui =
       controller != nullptr ? controller->scripted_ui : nullptr;
   if (scripted_ui == nullptr) {
-    return false;
+    return std::nullopt;
   }
-  bool handled = NoThrow(true, [&] {
+  const bool handled = NoThrow(true, [&] {
     if (message == WM_TIMER) {
       return scripted_ui->OnTimer(wparam);
     }
     scripted_ui->OnResume();
     return true;
   });
-  *result = 0;
-  return handled;
+  if (!handled) return std::nullopt;
+  return 0;
 }
 
 const std::pair<UINT, ViewMessageHandler> kViewMessageHandlers[] = {
@@ -117,11 +114,10 @@ const std::pair<UINT, ViewMessageHandler> kViewMessageHandlers[] = {
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam) {
   for (const auto& handler : kViewMessageHandlers) {
-    LRESULT result = 0;
-    if (handler.first == message &&
-        handler.second(window, message, wparam, lparam, &result)) {
-      return result;
-    }
+    if (handler.first != message) continue;
+    const ViewAnswer answer = handler.second(window, message, wparam, lparam);
+    if (answer.has_value()) return *answer;
+    break;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
