@@ -1,19 +1,29 @@
 #ifndef QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
 #define QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
 
+#include <cstdint>
+#include <filesystem>
 #include <memory>
 #include <string>
 
 namespace platform {
 
-// A lock that every process of the logon session (and every thread) naming
-// the same key shares: on Windows a named mutex whose name is derived from
-// the key (the system releases it when its owner dies); elsewhere an
-// advisory lock on the file "<key>.lock". A process that is killed while
-// holding the lock never blocks the others.
+// A lock on a file that every process of the logon session (and every
+// thread) naming the same file shares, whatever path spells it: on Windows a
+// named mutex whose name hashes the file's final path, case-folded (so a
+// short name, another letter case or "/" for "\" find the same lock), made
+// so that a normal process can open one an elevated process created; the
+// system releases it when its owner dies. Elsewhere an advisory lock on
+// "<file>.<role>lock" (".lock" for the empty role).
+//
+// With the lock comes a small block of memory shared by the same processes
+// (zero at first), for counters that only the holder of the lock reads or
+// writes.
 class InterProcessLock {
  public:
-  explicit InterProcessLock(const std::string& key);
+  // |role| tells apart several locks on one file ("" or a word like "send").
+  explicit InterProcessLock(const std::filesystem::path& file,
+                            const std::string& role = std::string());
   ~InterProcessLock();
   InterProcessLock(const InterProcessLock&) = delete;
   InterProcessLock& operator=(const InterProcessLock&) = delete;
@@ -23,6 +33,11 @@ class InterProcessLock {
   // the operating system refused the lock object.
   bool Acquire(int timeout_ms);
   void Release();
+
+  // The shared words (kSharedWords of them); null when the system refused
+  // the shared memory. Read or write them only while holding the lock.
+  static constexpr size_t kSharedWords = 1;
+  uint64_t* shared_words();
 
  private:
   struct Impl;

@@ -10,27 +10,27 @@
 #include <vector>
 
 #include "analytics/sdk/staging_store.h"
+#include "analytics/sdk/uploader.h"
 
 namespace analytics {
 
-// The SDK's one background thread: runs flush rounds and compactions of the
-// staging store, so that no caller waits for the network or the file.
+// The SDK's one background thread: drives the uploader over the staging
+// store (flush rounds), trims the store and stages the records that waited
+// in memory, so that no caller waits for the network or the file.
 //
 // Flush requests that arrive while no round runs share the next round; a
 // request that arrives during a round gets the result of a round that starts
-// after it. Each request's callback is called exactly once, on the worker
-// thread (or on the thread that calls Stop, with false).
+// after it. Each request's callback is called exactly once: on the worker
+// thread with the round's result, or with false on the thread that calls
+// Stop, or at once with false once Stop was called. Nothing a callback
+// throws leaves it.
 class FlushWorker {
  public:
   using Done = std::function<void(bool flushed)>;
-  using Round = std::function<bool(const FlushControl&)>;
 
-  // Runs one compaction; stops early when the flag turns true.
-  using Compaction = std::function<void(const std::atomic<bool>* abort)>;
-
-  // |round| runs one flush round, |compact| one compaction. A round may take
-  // at most |budget|.
-  FlushWorker(Round round, Compaction compact,
+  // A round may take at most |budget|. |store| and |uploader| must outlive
+  // the worker.
+  FlushWorker(StagingStore& store, Uploader& uploader,
               std::chrono::milliseconds budget);
   ~FlushWorker();
   FlushWorker(const FlushWorker&) = delete;
@@ -40,28 +40,42 @@ class FlushWorker {
   // when no thread can be made; |done| is then not kept.
   void RequestFlush(Done done);
   void RequestCompaction();
+  // Stages the store's backlog as soon as the file can be had.
+  void RequestDrain();
 
-  // Cuts a running upload off, answers every waiting request with false and
-  // ends the thread; returns within about the time libcurl takes to notice
-  // (50 ms). A later request starts a new thread.
+  // Cuts a running upload off, answers every waiting request with false,
+  // ends the thread and makes a last short attempt to stage the backlog;
+  // returns within about 100 ms, whatever another process holds. Final:
+  // later flush requests are answered false at once.
   void Stop();
 
  private:
+  enum class Task { kNone, kFlush, kCompact, kDrain };
+
   void EnsureThread();  // with mutex_ held
   void Run();
+  // The next task, waiting for one; kNone when stopping.
+  Task NextTask(std::vector<Done>* callers);
+  // Stages the backlog; asks for another try later when it could not.
+  void Drain();
   // Waits |ms| unless a stop comes first; false when stopped.
   bool Wait(long ms);
+  static void Answer(std::vector<Done>* callers, bool flushed);
 
-  const Round round_;
-  const Compaction compact_;
+  StagingStore& store_;
+  Uploader& uploader_;
   const std::chrono::milliseconds budget_;
   std::mutex mutex_;
   std::condition_variable wake_;
   std::vector<Done> waiting_;       // guarded by mutex_
   bool compaction_wanted_ = false;  // guarded by mutex_
-  bool stopping_ = false;           // guarded by mutex_
+  bool drain_wanted_ = false;       // guarded by mutex_
+  // When the next drain is due (a failed one waits a little).
+  std::chrono::steady_clock::time_point drain_due_;  // guarded by mutex_
+  bool stopping_ = false;                            // guarded by mutex_
+  bool stopped_ = false;                             // guarded by mutex_
   std::atomic<bool> abort_{false};
-  std::thread thread_;
+  std::thread thread_;  // guarded by mutex_
 };
 
 }  // namespace analytics

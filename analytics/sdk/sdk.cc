@@ -12,12 +12,6 @@
 
 namespace analytics {
 
-namespace {
-
-constexpr size_t kFlushBatchLimit = 30;
-
-}  // namespace
-
 Sdk* Sdk::instance_ = nullptr;
 
 Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
@@ -25,18 +19,11 @@ Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
          int32_t max_staging_records)
     : distinct_id_(distinct_id),
       is_login_id_(is_login_id),
-      staging_store_(server_url, staging_file_path, max_staging_records),
-      worker_(
-          [this](const FlushControl& control) {
-            return staging_store_.FlushRound(kFlushBatchLimit, control);
-          },
-          [this](const std::atomic<bool>* abort) {
-            staging_store_.Compact(abort);
-          },
-          kFlushBudget) {
+      staging_store_(staging_file_path, max_staging_records),
+      uploader_(server_url, staging_store_.staging_file_path()),
+      worker_(staging_store_, uploader_, kFlushBudget) {
   super_properties_.SetString("$lib", "cpp");
   super_properties_.SetString("$lib_version", kLibVersion);
-  staging_store_.SetCompactionRequest([this] { worker_.RequestCompaction(); });
 }
 
 bool Sdk::Init(const std::string& staging_file_path,
@@ -97,7 +84,16 @@ bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
     record.SetString("original_id", original_id);
   }
 
-  staging_store_.AddRecord(utils::ObjectNode::ToJsonString(record));
+  switch (staging_store_.AddRecord(utils::ObjectNode::ToJsonString(record))) {
+    case StagingStore::Follow::kCompact:
+      worker_.RequestCompaction();
+      break;
+    case StagingStore::Follow::kDrain:
+      worker_.RequestDrain();
+      break;
+    case StagingStore::Follow::kNothing:
+      break;
+  }
   return true;
 }
 

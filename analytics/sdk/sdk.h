@@ -8,6 +8,7 @@
 #include "analytics/sdk/flush_worker.h"
 #include "analytics/sdk/properties_node.h"
 #include "analytics/sdk/staging_store.h"
+#include "analytics/sdk/uploader.h"
 
 namespace analytics {
 
@@ -99,6 +100,7 @@ class Sdk {
   std::string distinct_id_;
   bool is_login_id_;
   StagingStore staging_store_;
+  Uploader uploader_;
   // Declared last: destroyed, and so stopped, first.
   FlushWorker worker_;
 };

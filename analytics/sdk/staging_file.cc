@@ -1,37 +1,48 @@
 #include "analytics/sdk/staging_file.h"
 
-#include <cstdio>
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <deque>
-#include <filesystem>
-#include <iostream>
-#include <memory>
+#include <thread>
 #include <utility>
 
 namespace analytics {
 
 namespace {
 
-// How long an operation waits for another process's hold on the file.
-constexpr int kLockTimeoutMs = 5000;
+using platform::File;
+using platform::FileResult;
+using platform::FileStatus;
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
+// The word shared through the lock that says an append is under way.
+constexpr size_t kAppendUnderWay = 0;
+// How often a wait for the lock looks at its stop flag.
+constexpr int kLockSliceMs = 25;
 
-File Open(const std::string& path, const char* mode) {
-  return File(std::fopen(path.c_str(), mode));
+FileResult LockedOut() {
+  return {FileStatus::kBusy, "another process holds the staging file's lock"};
 }
+
+// Releases the file's lock, taken by StagingFile::Lock, at the end of a scope.
+struct Release {
+  platform::InterProcessLock& lock;
+  ~Release() { lock.Release(); }
+};
 
 // Reads lines of at most |max| bytes without ever holding more: a longer
 // line is read through and reported as overlong, without its text.
 class LineReader {
  public:
   // Reading stops, as at the end of the file, once *|abort| is true.
-  LineReader(std::FILE* file, size_t max,
+  LineReader(platform::File* file, size_t max,
              const std::atomic<bool>* abort = nullptr)
       : file_(file), max_(max), abort_(abort) {}
+
+  // How reading went: kDone at the end of the file, or why it stopped.
+  const platform::FileResult& result() const { return result_; }
+  // The bytes read so far.
+  uint64_t bytes() const { return bytes_; }
 
   // False at the end of the file.
   bool Next(std::string* line, bool* overlong) {
@@ -40,9 +51,14 @@ class LineReader {
     bool any = false;
     for (;;) {
       if (at_ == size_) {
-        if (abort_ != nullptr && *abort_) return false;
-        size_ = std::fread(buffer_, 1, sizeof(buffer_), file_);
+        if (abort_ != nullptr && *abort_) {
+          result_ = {platform::FileStatus::kBusy, "stopped"};
+          return false;
+        }
+        result_ = file_->Read(buffer_, sizeof(buffer_), &size_);
+        bytes_ += size_;
         at_ = 0;
+        if (!result_.done()) return false;
         if (size_ == 0) {
           if (!any) return false;
           break;  // a last line without its end: checked like the others
@@ -76,7 +92,9 @@ class LineReader {
   }
 
  private:
-  std::FILE* file_;
+  platform::File* file_;
+  platform::FileResult result_;
+  uint64_t bytes_ = 0;
   size_t max_;
   const std::atomic<bool>* abort_;
   char buffer_[64 * 1024];
@@ -88,158 +106,205 @@ bool IsRecordLine(const std::string& line) {
   return !line.empty() && line.front() == '{' && line.back() == '}';
 }
 
-void ReportLockFailure(const std::string& path) {
-  std::cerr << "Analytics SDK could not lock the staging file " << path
-            << std::endl;
-}
+// Keeps the newest records within the limits as lines are added.
+class BoundedQueue {
+ public:
+  BoundedQueue(const StagingLimits& limits, StagingScan* scan)
+      : limits_(limits), scan_(scan) {}
+
+  void Add(std::string line) {
+    bytes_ += line.size() + 1;
+    kept_.push_back(std::move(line));
+    while (kept_.size() > limits_.capacity ||
+           (bytes_ > limits_.max_total_bytes && !kept_.empty())) {
+      bytes_ -= kept_.front().size() + 1;
+      kept_.pop_front();
+      ++scan_->over_capacity;
+    }
+  }
+
+  uint64_t bytes() const { return bytes_; }
+
+  void MoveTo(std::vector<std::string>* records) {
+    records->assign(std::make_move_iterator(kept_.begin()),
+                    std::make_move_iterator(kept_.end()));
+  }
+
+ private:
+  const StagingLimits& limits_;
+  StagingScan* scan_;
+  std::deque<std::string> kept_;
+  uint64_t bytes_ = 0;
+};
 
 }  // namespace
 
-StagingFile::StagingFile(std::string path, StagingLimits limits)
-    : path_(std::move(path)), limits_(limits), lock_(path_) {}
-
-int64_t StagingFile::Append(const std::string& record) {
-  platform::InterProcessLockGuard guard(lock_, kLockTimeoutMs);
-  if (!guard.held()) {
-    ReportLockFailure(path_);
-    return -1;
+std::vector<std::string> DropSentFront(std::vector<std::string>* queue,
+                                       const std::vector<std::string>& sent) {
+  std::vector<std::string> found;
+  size_t matched = 0;
+  size_t front = 0;
+  for (; front < queue->size(); ++front) {
+    // Skip ahead to the sent record, then drop it while they follow.
+    size_t at = matched;
+    while (at < sent.size() && sent[at] != (*queue)[front]) ++at;
+    if (at == sent.size()) break;
+    found.push_back(sent[at]);
+    matched = at + 1;
   }
-  File file = Open(path_, "a+b");
-  if (!file) {
-    std::cerr << "Analytics SDK could not open the staging file " << path_
-              << std::endl;
-    return -1;
-  }
-  std::string line;
-  line.reserve(record.size() + 2);
-  // A process killed in the middle of an append leaves a broken last line;
-  // it must stay a line of its own.
-  if (std::fseek(file.get(), -1, SEEK_END) == 0 &&
-      std::fgetc(file.get()) != '\n') {
-    line.push_back('\n');
-  }
-  line += record;
-  line.push_back('\n');
-  std::fseek(file.get(), 0, SEEK_END);
-  const bool written =
-      std::fwrite(line.data(), 1, line.size(), file.get()) == line.size() &&
-      std::fflush(file.get()) == 0;
-  const long size = std::ftell(file.get());
-  if (!written) {
-    std::cerr << "Analytics SDK could not write the staging file " << path_
-              << std::endl;
-    return -1;
-  }
-  return size;
+  queue->erase(queue->begin(),
+               queue->begin() + static_cast<std::ptrdiff_t>(front));
+  return found;
 }
 
-StagingScan StagingFile::Scan(bool compact, const std::atomic<bool>* abort) {
-  StagingScan scan;
-  platform::InterProcessLockGuard guard(lock_, kLockTimeoutMs);
-  if (!guard.held()) {
-    ReportLockFailure(path_);
-    return scan;
+StagingFile::StagingFile(std::filesystem::path path, StagingLimits limits)
+    : path_(std::move(path)), limits_(limits), lock_(path_) {}
+
+bool StagingFile::Lock(Patience patience) {
+  const auto until = std::chrono::steady_clock::now() +
+                     std::chrono::milliseconds(patience.timeout_ms);
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          until - std::chrono::steady_clock::now())
+                          .count();
+    const int slice = static_cast<int>(std::max<int64_t>(
+        0, std::min<int64_t>(left, patience.stop ? kLockSliceMs : left)));
+    if (lock_.Acquire(slice)) return true;
+    if (left <= slice || (patience.stop != nullptr && *patience.stop)) {
+      return false;
+    }
   }
-  File file = Open(path_, "rb");
-  if (!file) return scan;
-  std::deque<std::string> kept;
-  uint64_t kept_bytes = 0;
-  // A huge file must not hold up a closing window.
-  LineReader reader(file.get(), limits_.max_record_bytes, abort);
+}
+
+FileResult StagingFile::PrepareAppend(bool* check_tail) {
+  uint64_t* words = lock_.shared_words();
+  // Without the shared word nobody can say the last append ended well.
+  *check_tail = words == nullptr || words[kAppendUnderWay] != 0;
+  if (append_.is_open()) {
+    bool gone = true;
+    if (append_.Unlinked(&gone).done() && !gone) return FileResult::Done();
+    append_.Close();
+  }
+  *check_tail = true;
+  return File::Open(path_, File::Mode::kAppend, &append_);
+}
+
+FileResult StagingFile::Append(const std::vector<std::string>& records,
+                               Patience patience, size_t* appended) {
+  *appended = 0;
+  if (!Lock(patience)) return LockedOut();
+  const Release release{lock_};
+  bool check_tail = false;
+  FileResult result = PrepareAppend(&check_tail);
+  if (!result.done()) return result;
+  int last = -1;
+  if (check_tail && !(result = append_.LastByte(&last)).done()) return result;
+  uint64_t* words = lock_.shared_words();
+  for (const std::string& record : records) {
+    std::string line;
+    line.reserve(record.size() + 2);
+    // A broken last line left by a cut-short append stays a line of its own.
+    if (last != -1 && last != '\n') line.push_back('\n');
+    line += record;
+    line.push_back('\n');
+    if (words != nullptr) words[kAppendUnderWay] = 1;
+    result = append_.Write(line.data(), line.size());
+    if (!result.done()) {
+      append_.Close();  // the word stays set: the tail may be broken
+      return result;
+    }
+    if (words != nullptr) words[kAppendUnderWay] = 0;
+    last = '\n';
+    ++*appended;
+  }
+  return result;
+}
+
+FileResult StagingFile::ReadQueue(const std::vector<std::string>* sent,
+                                  const std::atomic<bool>* stop,
+                                  StagingScan* scan) {
+  File file;
+  FileResult result = File::Open(path_, File::Mode::kRead, &file);
+  if (result.status == FileStatus::kAbsent) return FileResult::Done();
+  if (!result.done()) return result;
+  std::vector<std::string> lines;
+  LineReader reader(&file, limits_.max_record_bytes, stop);
   std::string line;
   bool overlong = false;
   while (reader.Next(&line, &overlong)) {
     if (overlong) {
-      ++scan.overlong;
-      continue;
-    }
-    if (!IsRecordLine(line)) {
-      if (!line.empty()) ++scan.not_records;
-      continue;
-    }
-    kept_bytes += line.size() + 1;
-    kept.push_back(std::move(line));
-    while (kept.size() > limits_.capacity ||
-           (kept_bytes > limits_.max_total_bytes && !kept.empty())) {
-      kept_bytes -= kept.front().size() + 1;
-      kept.pop_front();
-      ++scan.over_capacity;
+      ++scan->overlong;
+    } else if (IsRecordLine(line)) {
+      lines.push_back(std::move(line));
+    } else if (!line.empty()) {
+      ++scan->not_records;
     }
   }
-  if (abort != nullptr && *abort) return StagingScan();
-  scan.file_bytes = static_cast<uint64_t>(std::ftell(file.get()));
-  file.reset();
-  scan.records.assign(std::make_move_iterator(kept.begin()),
-                      std::make_move_iterator(kept.end()));
-  if (compact && (scan.over_capacity + scan.overlong + scan.not_records != 0 ||
-                  kept_bytes != scan.file_bytes)) {
-    Rewrite(scan.records);
-  }
-  return scan;
+  if (!reader.result().done()) return reader.result();
+  scan->file_bytes = reader.bytes();
+  if (sent != nullptr) DropSentFront(&lines, *sent);
+  BoundedQueue kept(limits_, scan);
+  for (std::string& record : lines) kept.Add(std::move(record));
+  kept.MoveTo(&scan->records);
+  return FileResult::Done();
 }
 
-void StagingFile::RemoveFront(const std::vector<std::string>& records) {
-  if (records.empty()) return;
-  // The queue is read and rewritten under one hold of the lock.
-  platform::InterProcessLockGuard guard(lock_, kLockTimeoutMs);
-  if (!guard.held()) {
-    ReportLockFailure(path_);
-    return;
+FileResult StagingFile::Scan(bool compact, Patience patience,
+                             StagingScan* scan) {
+  *scan = StagingScan();
+  if (!Lock(patience)) return LockedOut();
+  const Release release{lock_};
+  FileResult result = ReadQueue(nullptr, patience.stop, scan);
+  if (!result.done() || !compact) return result;
+  uint64_t kept_bytes = 0;
+  for (const std::string& record : scan->records)
+    kept_bytes += record.size() + 1;
+  if (scan->over_capacity + scan->overlong + scan->not_records == 0 &&
+      kept_bytes == scan->file_bytes) {
+    return result;
   }
-  File file = Open(path_, "rb");
-  if (!file) return;
-  std::vector<std::string> rest;
-  LineReader reader(file.get(), limits_.max_record_bytes);
-  std::string line;
-  bool overlong = false;
-  size_t matched = 0;
-  bool front = true;
-  while (reader.Next(&line, &overlong)) {
-    if (overlong || !IsRecordLine(line)) continue;
-    if (front) {
-      // Skip ahead to the sent records, then drop them while they follow.
-      size_t at = matched;
-      while (at < records.size() && records[at] != line) ++at;
-      if (at < records.size()) {
-        matched = at + 1;
-        continue;
-      }
-      front = false;
-    }
-    rest.push_back(std::move(line));
-  }
-  file.reset();
-  Rewrite(rest);
+  return Rewrite(scan->records, patience.stop);
 }
 
-bool StagingFile::Rewrite(const std::vector<std::string>& records) {
-  const std::string temporary = path_ + ".tmp";
+FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,
+                                    Patience patience, StagingScan* rest) {
+  *rest = StagingScan();
+  if (!Lock(patience)) return LockedOut();
+  const Release release{lock_};
+  // Read through even when stopping: the last removal is worth finishing.
+  const FileResult result = ReadQueue(&sent, nullptr, rest);
+  if (!result.done()) return result;
+  return Rewrite(rest->records, patience.stop);
+}
+
+FileResult StagingFile::Rewrite(const std::vector<std::string>& records,
+                                const std::atomic<bool>* stop) {
+  std::filesystem::path temporary = path_;
+  temporary += ".tmp";
+  FileResult result;
   {
-    File file = Open(temporary, "wb");
-    bool written = file != nullptr;
+    File file;
+    result = File::Open(temporary, File::Mode::kCreate, &file);
+    std::string text;
     for (const std::string& record : records) {
-      if (!written) break;
-      written = std::fwrite(record.data(), 1, record.size(), file.get()) ==
-                    record.size() &&
-                std::fputc('\n', file.get()) != EOF;
+      if (!result.done()) break;
+      text.assign(record).push_back('\n');
+      result = file.Write(text.data(), text.size());
     }
-    if (written) written = std::fflush(file.get()) == 0;
-    if (!written) {
-      std::cerr << "Analytics SDK could not write " << temporary << std::endl;
-      file.reset();
-      std::remove(temporary.c_str());
-      return false;
-    }
+    // On the disk before the rename, or a power cut may leave it empty.
+    if (result.done()) result = file.SyncToDisk();
   }
-  std::error_code error;
-  std::filesystem::rename(temporary, path_, error);
-  if (error) {
-    std::cerr << "Analytics SDK could not replace the staging file " << path_
-              << ": " << error.message() << std::endl;
-    std::remove(temporary.c_str());
-    return false;
+  // This process's own handle would only hold the old file open.
+  append_.Close();
+  if (result.done()) result = platform::RenameOver(temporary, path_, stop);
+  if (!result.done()) {
+    platform::RemoveFile(temporary);
+    return result;
   }
-  return true;
+  // The new file ends with a whole line.
+  uint64_t* words = lock_.shared_words();
+  if (words != nullptr) words[kAppendUnderWay] = 0;
+  return result;
 }
 
 }  // namespace analytics

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/interprocess_lock.h"
 
 namespace analytics {
@@ -31,47 +33,83 @@ struct StagingScan {
   uint64_t file_bytes = 0;
 };
 
+// How long an operation waits for another holder of the file: at most
+// |timeout_ms|, and no longer once *|stop| turns true.
+struct Patience {
+  int timeout_ms = 0;
+  const std::atomic<bool>* stop = nullptr;
+};
+
+// Removes from the front of |queue| the records of |sent|, in order, the
+// way the file drops them: records of |sent| no longer in the queue (dropped
+// for capacity) are passed over. Returns the records of |sent| it found.
+std::vector<std::string> DropSentFront(std::vector<std::string>* queue,
+                                       const std::vector<std::string>& sent);
+
 // The staging file is the queue of records that wait for upload: one JSON
 // record per line, oldest first, in the format earlier versions wrote. A
 // line counts as a record when it begins with "{" and ends with "}" (a
 // carriage return before the line feed is dropped); other lines are skipped.
 //
 // Every operation holds a lock shared with every process that uses the same
-// path, so a main instance and a detached-window instance can append and
-// flush the same file. Writes that replace the file go to "<path>.tmp"
-// first and are renamed over it, so a process killed at any moment leaves
-// either the old or the new content, and an append cut short leaves at most
-// one broken last line, which the next append closes and readers skip.
+// file, so a main instance and a detached-window instance can append and
+// flush it together; an operation that cannot take the lock in its patience
+// answers kBusy and changes nothing.
+//
+// Crash safety: writes that replace the file go to "<path>.tmp", which is
+// on the disk before it is renamed over the file, so a process killed (or a
+// machine losing power) at any moment leaves either the old or the new
+// content. An append is one write of one whole line; while it runs a word
+// shared by the processes says so, and an append cut short (a killed
+// process, a full disk) leaves that word set, so the next append first
+// closes the broken line, which readers skip.
+//
+// Appends keep one handle open; it shares deletion, so another process can
+// still rename a new file over it, and an append that finds its file
+// renamed over or deleted opens the file by name again.
 class StagingFile {
  public:
-  StagingFile(std::string path, StagingLimits limits);
+  StagingFile(std::filesystem::path path, StagingLimits limits);
   StagingFile(const StagingFile&) = delete;
   StagingFile& operator=(const StagingFile&) = delete;
 
-  // Appends |record| as one line. Returns the file's size afterwards, or -1
-  // when it could not be written (reported on std::cerr).
-  int64_t Append(const std::string& record);
+  // Appends |records| as lines, in order, under one hold of the lock;
+  // *|appended| tells how many were written (a prefix of |records|).
+  platform::FileResult Append(const std::vector<std::string>& records,
+                              Patience patience, size_t* appended);
 
-  // Reads the queue. With |compact|, rewrites the file to hold exactly the
-  // queue when anything was dropped or skipped. When *|abort| turns true the
-  // read stops early and nothing is rewritten (the scan is then partial).
-  StagingScan Scan(bool compact, const std::atomic<bool>* abort = nullptr);
+  // Reads the queue into *|scan|. With |compact|, rewrites the file to hold
+  // exactly the queue when anything was dropped or skipped. Stopped by
+  // |patience|'s stop, the result is kBusy and *|scan| partial.
+  platform::FileResult Scan(bool compact, Patience patience, StagingScan* scan);
 
-  // Removes |records| from the front of the queue after they were uploaded
-  // or refused: the first lines of the file that equal them, in order, go
-  // (records already dropped for capacity are passed over).
-  void RemoveFront(const std::vector<std::string>& records);
+  // Removes |sent| from the front of the queue (see DropSentFront) and what
+  // lies beyond the limits, in one rewrite; *|rest| tells what is left.
+  platform::FileResult RemoveFront(const std::vector<std::string>& sent,
+                                   Patience patience, StagingScan* rest);
 
-  const std::string& path() const { return path_; }
+  const std::filesystem::path& path() const { return path_; }
   const StagingLimits& limits() const { return limits_; }
 
  private:
-  // Replaces the file's content by |records|, one per line.
-  bool Rewrite(const std::vector<std::string>& records);
+  // Takes the lock within |patience|.
+  bool Lock(Patience patience);
+  // Reads the queue with the lock held; |sent| is dropped from its front.
+  platform::FileResult ReadQueue(const std::vector<std::string>* sent,
+                                 const std::atomic<bool>* stop,
+                                 StagingScan* scan);
+  // Replaces the file's content by |records|, one per line; lock held.
+  platform::FileResult Rewrite(const std::vector<std::string>& records,
+                               const std::atomic<bool>* stop);
+  // Opens the append handle anew when it is closed or its file lost its
+  // name; lock held. *|check_tail| tells whether the file may end in a
+  // broken line.
+  platform::FileResult PrepareAppend(bool* check_tail);
 
-  const std::string path_;
+  const std::filesystem::path path_;
   const StagingLimits limits_;
   platform::InterProcessLock lock_;
+  platform::File append_;  // guarded by lock_
 };
 
 }  // namespace analytics

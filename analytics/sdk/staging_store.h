@@ -2,52 +2,40 @@
 #define QUILLON_ANALYTICS_SDK_STAGING_STORE_H_
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
-#include <random>
+#include <deque>
+#include <filesystem>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "analytics/sdk/staging_file.h"
-#include "analytics/sdk/upload/http_sender.h"
-#include "platform/interprocess_lock.h"
 
 namespace analytics {
 
-// What one flush round may spend, and how it is stopped.
-struct FlushControl {
-  std::chrono::steady_clock::time_point deadline;
-  // Set to stop at once: no new request, a running one is cut off.
-  const std::atomic<bool>* abort = nullptr;
-  // Waits |ms| milliseconds; false when the wait was cut short by a stop.
-  std::function<bool(long ms)> wait;
-};
-
 // The queue of assembled records (their JSON texts, oldest first) that waits
-// for upload. It lives in the staging file (see StagingFile): a record is
-// written there before AddRecord returns and leaves it only once the server
-// accepted it or refused it as content. Past the limits the oldest records
-// are dropped, from the file too.
+// for upload. It lives in the staging file (see StagingFile): a record leaves
+// it only once the server accepted it or refused it as content. Past the
+// limits the oldest records are dropped, from the file too.
 //
-// A flush round uploads the queue in batches from the front. A batch that
-// fails for a network reason or a 408, 429 or 5xx answer is retried with
-// exponential back-off and jitter until the round's deadline; a batch the
-// server refuses (another 4xx) is split in halves until the refused records
-// are found, which are dropped with one line on std::cerr. Only one process
-// at a time runs a round on a file: another one waits for it, so a record
-// is never sent by two processes.
+// A record that cannot be appended within kAddPatienceMs (another process
+// holds the file, the disk is full) waits in a bounded list in memory, and
+// every later record queues behind it, so that the order holds; whoever
+// owns the store has DrainBacklog called away from the caller's thread.
 //
-// Thread safety: every operation may be called from any thread; rounds of
-// one store must not overlap (the SDK's single worker runs them).
+// Thread safety: every operation may be called from any thread.
 class StagingStore {
  public:
+  // The most the thread that adds a record waits for the file.
+  static constexpr int kAddPatienceMs = 50;
+
+  // What the owner should have done after AddRecord.
+  enum class Follow { kNothing, kCompact, kDrain };
+
   // A negative capacity counts as zero; the other limits are the defaults.
-  StagingStore(std::string server_url, std::string staging_file_path,
-               int32_t capacity);
-  StagingStore(std::string server_url, std::string staging_file_path,
-               StagingLimits limits);
+  StagingStore(std::filesystem::path staging_file_path, int32_t capacity);
+  StagingStore(std::filesystem::path staging_file_path, StagingLimits limits);
   StagingStore(const StagingStore&) = delete;
   StagingStore& operator=(const StagingStore&) = delete;
 
@@ -56,61 +44,53 @@ class StagingStore {
   void SetLogEnabled(bool enabled) { log_enabled_ = enabled; }
   bool log_enabled() const { return log_enabled_; }
 
-  // Appends one record text to the staging file. A record longer than the
-  // record limit is dropped with a line on std::cerr.
-  void AddRecord(const std::string& record);
+  // Appends one record text to the staging file, or to the backlog. A
+  // record longer than the record limit is dropped with a line on
+  // std::cerr. kCompact: appends have taken the file past its limits.
+  Follow AddRecord(const std::string& record);
 
-  // Drops from the file what lies beyond the limits (logged on std::cerr).
-  // Stops early, changing nothing, when *|abort| turns true.
-  void Compact(const std::atomic<bool>* abort = nullptr);
+  // Appends the backlog to the file, oldest first, within |patience|. Done
+  // when the backlog is empty afterwards.
+  platform::FileResult DrainBacklog(Patience patience);
+  size_t BacklogLength();
 
-  // Who drops the oldest records once appends have taken the file past its
-  // limits: by default AddRecord itself; the SDK hands it to its worker.
-  void SetCompactionRequest(std::function<void()> request) {
-    compaction_request_ = std::move(request);
-  }
+  // Reads the queue, dropping from the file what lies beyond the limits
+  // (logged on std::cerr).
+  platform::FileResult Scan(Patience patience, std::vector<std::string>* queue);
+  // Scan, for its trimming of the file only.
+  void Compact(const std::atomic<bool>* stop = nullptr);
 
-  // Uploads the queue in batches of up to |batch_limit| records. True when
-  // the queue was emptied; false when the deadline passed, a stop came or a
-  // batch could not be delivered (it stays queued).
-  bool FlushRound(size_t batch_limit, const FlushControl& control);
+  // Removes |sent| from the front of the file's queue (see DropSentFront),
+  // trimming it to the limits in the same rewrite.
+  platform::FileResult RemoveSent(const std::vector<std::string>& sent,
+                                  Patience patience);
 
-  // The number of queued records and their texts, oldest first.
+  // The queued records in the file, oldest first (empty when unreadable).
   size_t QueueLength();
   std::vector<std::string> QueuedRecords();
 
-  const std::string& staging_file_path() const { return file_.path(); }
-  const std::string& server_url() const { return sender_.server_url(); }
+  const std::filesystem::path& staging_file_path() const {
+    return file_.path();
+  }
   size_t capacity() const { return file_.limits().capacity; }
 
  private:
-  struct Refusals {
-    size_t dropped = 0;
-    int status = 0;
-    std::string body;
-  };
-
-  // Reads the queue, compacting the file and reporting drops; empty when
-  // stopped by |abort|.
-  std::vector<std::string> ScanAndCompact(const std::atomic<bool>* abort);
-  // Sends one batch, retrying what is worth retrying until the deadline.
-  UploadResult SendWithRetries(const std::vector<std::string>& batch,
-                               const FlushControl& control);
-  // Splits a refused batch until the refused records are found and drops
-  // them; false when the round must stop.
-  bool IsolateRefused(const std::vector<std::string>& batch,
-                      const FlushControl& control, Refusals* refusals);
-  long BackoffMs(int attempt);
+  // Notes what a look at the file found and reports its drops.
+  void Counted(const StagingScan& scan);
+  // Appends to the backlog, dropping its oldest past the limits (logged).
+  void Defer(const std::string& record, const platform::FileResult& why);
 
   std::atomic<bool> log_enabled_{false};
   StagingFile file_;
-  platform::InterProcessLock send_lock_;
-  HttpSender sender_;
-  std::function<void()> compaction_request_;
+  std::mutex backlog_mutex_;
+  std::deque<std::string> backlog_;  // guarded by backlog_mutex_
+  uint64_t backlog_bytes_ = 0;       // guarded by backlog_mutex_
+  bool backlog_failing_ = false;     // guarded by backlog_mutex_
   // Records in the file as last counted, and appends since.
   std::atomic<size_t> counted_{0};
   std::atomic<size_t> appended_{0};
-  std::mt19937 jitter_;  // used by rounds only
+  std::atomic<uint64_t> appended_bytes_{0};
+  std::atomic<uint64_t> counted_bytes_{0};
 };
 
 }  // namespace analytics

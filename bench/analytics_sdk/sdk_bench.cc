@@ -117,7 +117,7 @@ void BM_QueuedRecordMemory(benchmark::State& state) {
   for (auto _ : state) {
     const size_t before = HeapInUse();
     {
-      StagingStore store("http://127.0.0.1:9/", "unused.json", kCapacity);
+      StagingStore store("unused.json", kCapacity);
       // Twice the capacity: the queue is at its steady state, dropping the
       // oldest record for each new one.
       for (int i = 0; i < 2 * kCapacity; ++i) store.AddRecord(text);

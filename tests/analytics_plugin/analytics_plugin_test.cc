@@ -148,7 +148,7 @@ TEST_F(AnalyticsPluginTest, SettingsReadBeforeAWrongTypeStaySet) {
   StreamCapture capture;
   EXPECT_TRUE(Call("initialize", Args({{"distinctId", "u"}}))
                   .IsSuccess(EncodableValue(true)));
-  EXPECT_EQ(SdkTestPeer::staging_store().server_url(), "http://kept.test/c");
+  EXPECT_EQ(SdkTestPeer::server_url(), "http://kept.test/c");
   const std::vector<std::string> lines = PluginLines(capture.out());
   ASSERT_EQ(lines.size(), 4u) << capture.out();
   EXPECT_EQ(lines[1], "服务器地址: http://kept.test/c");
@@ -166,7 +166,7 @@ TEST_F(AnalyticsPluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
   EXPECT_GE(seconds, before) << SdkTestPeer::distinct_id();
   EXPECT_LE(seconds, after);
   EXPECT_FALSE(SdkTestPeer::is_login_id());
-  EXPECT_EQ(SdkTestPeer::staging_store().server_url(), "");
+  EXPECT_EQ(SdkTestPeer::server_url(), "");
   EXPECT_EQ(SdkTestPeer::staging_store().staging_file_path(),
             platform::TempDirectory() + "/analytics_data.json");
   EXPECT_EQ(SdkTestPeer::staging_store().capacity(), 1000u);
@@ -251,7 +251,7 @@ TEST_F(AnalyticsPluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
   // The SDK keeps its first identity and server; common properties and the
   // store's logging follow the latest call.
   EXPECT_EQ(SdkTestPeer::distinct_id(), "first");
-  EXPECT_EQ(SdkTestPeer::staging_store().server_url(), server_url_);
+  EXPECT_EQ(SdkTestPeer::server_url(), server_url_);
   EXPECT_TRUE(SdkTestPeer::staging_store().log_enabled());
   EXPECT_EQ(SuperPropertiesText(),
             "{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\",\"app_name\":\"two\","

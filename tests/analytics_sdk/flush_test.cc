@@ -13,6 +13,7 @@
 
 #include "analytics/sdk/sdk.h"
 #include "analytics/sdk/staging_store.h"
+#include "analytics/sdk/uploader.h"
 #include "gtest/gtest.h"
 #include "tests/analytics_sdk/sdk_test_util.h"
 #include "tests/support/collection_server.h"
@@ -147,16 +148,23 @@ double SecondsSince(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// One flush round of |store| that may last |seconds|.
-bool RoundWithin(StagingStore& store, double seconds) {
+// A staging store with its uploader, as the SDK pairs them.
+struct Delivery : StagingStore {
+  Delivery(const std::string& url, const std::string& path, int32_t capacity)
+      : StagingStore(path, capacity), uploader(url, path) {}
+  Uploader uploader;
+};
+
+// One flush round of |delivery| that may last |seconds|.
+bool RoundWithin(Delivery& delivery, double seconds) {
   FlushControl control;
   control.deadline = Clock::now() + std::chrono::milliseconds(
                                         static_cast<long>(seconds * 1000));
-  return store.FlushRound(30, control);
+  return delivery.uploader.DeliverRound(delivery, 30, control);
 }
 
 TEST_F(FlushTest, ABatchThatKeepsFailingStaysQueuedWhenTheTimeIsUp) {
-  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  Delivery store(server_->UploadUrl(), staging_file_, 1000);
   for (int n = 1; n <= 3; ++n) store.AddRecord(Numbered(n));
   ASSERT_TRUE(server_->AnswerStatus(429, "slow down"));
   StreamCapture capture;
@@ -172,7 +180,7 @@ TEST_F(FlushTest, ABatchThatKeepsFailingStaysQueuedWhenTheTimeIsUp) {
 }
 
 TEST_F(FlushTest, ARefusedRecordIsFoundByHalvingAndDroppedAlone) {
-  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  Delivery store(server_->UploadUrl(), staging_file_, 1000);
   for (int n = 1; n <= 10; ++n) {
     store.AddRecord(n == 7 ? "{\"seq\":7,\"bad\":\"MARK\"}" : Numbered(n));
   }
@@ -193,7 +201,7 @@ TEST_F(FlushTest, ARefusedRecordIsFoundByHalvingAndDroppedAlone) {
 // this from a batch that never arrived, so it sends the batch again and the
 // server holds it twice. That is the one way a record is repeated.
 TEST_F(FlushTest, AnAnswerLostAfterStoringMakesTheOnlyDuplicate) {
-  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  Delivery store(server_->UploadUrl(), staging_file_, 1000);
   for (int n = 1; n <= 2; ++n) store.AddRecord(Numbered(n));
   test_support::UploadBehaviour lost_answer;
   lost_answer.store_drop = true;
@@ -206,7 +214,7 @@ TEST_F(FlushTest, AnAnswerLostAfterStoringMakesTheOnlyDuplicate) {
 }
 
 TEST_F(FlushTest, AnEndlessAnswerIsReadInBoundedMemoryAndCutAtTheDeadline) {
-  StagingStore store(server_->UploadUrl(), staging_file_, 1000);
+  Delivery store(server_->UploadUrl(), staging_file_, 1000);
   store.AddRecord(Numbered(1));
   test_support::UploadBehaviour endless;
   endless.status = 500;
@@ -229,7 +237,7 @@ TEST_F(FlushTest, OnlyHttpAndHttpsServerAddressesAreUsed) {
         "ftp://127.0.0.1:9/x", "gopher://127.0.0.1:9/x",
         "dict://127.0.0.1:9/"}) {
     SCOPED_TRACE(url);
-    StagingStore store(url, staging_file_, 10);
+    Delivery store(url, staging_file_, 10);
     store.AddRecord(Numbered(1));
     StreamCapture capture;
     EXPECT_FALSE(RoundWithin(store, 5));

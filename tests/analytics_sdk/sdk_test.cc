@@ -46,7 +46,7 @@ TEST_F(SdkOperationsTest, ASecondInitKeepsTheFirstSettings) {
   EXPECT_FALSE(SdkTestPeer::is_login_id());
   StagingStore& store = SdkTestPeer::staging_store();
   EXPECT_EQ(store.staging_file_path(), folder_.File("first.json"));
-  EXPECT_EQ(store.server_url(), "http://127.0.0.1:9/first");
+  EXPECT_EQ(SdkTestPeer::server_url(), "http://127.0.0.1:9/first");
   EXPECT_EQ(store.capacity(), 5u);
   EXPECT_EQ(SdkTestPeer::super_properties().size(), 2u);
 }

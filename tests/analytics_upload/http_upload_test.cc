@@ -89,23 +89,36 @@ TEST_F(HttpUploadTest, LargeBatchSpanningManyCompressorBuffers) {
   EXPECT_EQ(server_->Records(), records);
 }
 
-TEST_F(HttpUploadTest, OnlyStatus200CountsAsAccepted) {
+// 2xx is stored; a 5xx is worth retrying; a status that refuses the
+// request itself (a wrong address, an expired key) says which.
+TEST_F(HttpUploadTest, StatusClasses) {
   struct Case {
     int status;
-    std::string body;
+    UploadOutcome outcome;
   };
-  for (const Case& c : {Case{201, "created"}, Case{204, ""},
-                        Case{500, "internal trouble"}, Case{404, ""}}) {
+  for (const Case& c :
+       {Case{201, UploadOutcome::kAccepted},
+        Case{204, UploadOutcome::kAccepted}, Case{500, UploadOutcome::kRetry},
+        Case{429, UploadOutcome::kRetry}, Case{413, UploadOutcome::kRefused},
+        Case{404, UploadOutcome::kEndpointRefused},
+        Case{401, UploadOutcome::kEndpointRefused},
+        Case{302, UploadOutcome::kEndpointRefused}}) {
     SCOPED_TRACE(c.status);
-    ASSERT_TRUE(server_->AnswerStatus(c.status, c.body));
-    bool accepted = true;
-    const std::string err =
-        SendAndCaptureStderr(server_->UploadUrl(), "[{\"k\":1}]", &accepted);
-    EXPECT_FALSE(accepted);
-    EXPECT_EQ(err, FailureLine(c.body));
+    ASSERT_TRUE(server_->AnswerStatus(c.status, "why"));
+    HttpSender sender(server_->UploadUrl());
+    testing::internal::CaptureStderr();
+    const UploadResult result = sender.Send("[{\"k\":1}]", 3000, nullptr);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(result.outcome, c.outcome);
+    EXPECT_EQ(result.status, c.status);
+    if (c.outcome == UploadOutcome::kAccepted) {
+      EXPECT_EQ(err, "");
+    } else if (c.outcome == UploadOutcome::kEndpointRefused) {
+      EXPECT_THAT(err, HasSubstr(std::to_string(c.status)));
+    } else {
+      EXPECT_EQ(err, FailureLine("why"));
+    }
   }
-  EXPECT_EQ(server_->Stats().refused, 4);
-  EXPECT_TRUE(server_->Records().empty());
 }
 
 TEST_F(HttpUploadTest, UnreachableServerGivesLibcurlsText) {

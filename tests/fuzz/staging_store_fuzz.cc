@@ -6,6 +6,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "analytics/sdk/staging_store.h"
+#include "analytics/sdk/uploader.h"
 #include "tests/fuzz/fuzz_check.h"
 
 namespace {
@@ -61,18 +63,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string file = input.ConsumeRemainingBytesAsString();
     std::ofstream(StagingPath(), std::ios::binary | std::ios::trunc) << file;
   }
-  analytics::StagingStore store("", StagingPath(), limits);
+  analytics::StagingStore store(StagingPath(), limits);
+  analytics::Uploader uploader("", StagingPath());
   store.SetLogEnabled(log);
   const std::vector<std::string> queue = CheckedQueue(store, limits);
   store.Compact();
   fuzz::Check(CheckedQueue(store, limits) == queue, "compaction changed it");
 
   analytics::FlushControl control;
-  control.deadline = std::chrono::steady_clock::now();
+  control.deadline = std::chrono::steady_clock::now() + std::chrono::seconds(1);
   control.wait = [](long) { return false; };
-  const bool sent = store.FlushRound(batch_limit, control);
+  const bool sent = uploader.DeliverRound(store, batch_limit, control);
   fuzz::Check(!sent || queue.empty(), "a failed upload reported sent");
   fuzz::Check(CheckedQueue(store, limits) == queue, "a failed round lost data");
+
+  // Removing a sent front, duplicates and all, leaves exactly the rest.
+  const size_t cut = std::min(batch_limit, queue.size());
+  const auto cut_at = queue.begin() + static_cast<std::ptrdiff_t>(cut);
+  std::vector<std::string> rest = queue;
+  analytics::DropSentFront(&rest,
+                           std::vector<std::string>(queue.begin(), cut_at));
+  fuzz::Check(rest == std::vector<std::string>(cut_at, queue.end()),
+              "removing the sent front removed something else");
 
   const std::string added = "{\"added\":1}";
   store.AddRecord(added);

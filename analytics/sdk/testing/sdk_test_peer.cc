@@ -23,6 +23,10 @@ StagingStore& SdkTestPeer::staging_store() {
   return Sdk::instance_->staging_store_;
 }
 
+const std::string& SdkTestPeer::server_url() {
+  return Sdk::instance_->uploader_.server_url();
+}
+
 bool SdkTestPeer::AddEvent(const std::string& type,
                            const std::string& event_name,
                            const PropertiesNode& properties,

@@ -25,6 +25,7 @@ class SdkTestPeer {
   static bool is_login_id();
   static const PropertiesNode& super_properties();
   static StagingStore& staging_store();
+  static const std::string& server_url();
 
   // Sdk::AddEvent on the instance, which must exist.
   static bool AddEvent(const std::string& type, const std::string& event_name,

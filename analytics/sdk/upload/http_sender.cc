@@ -15,11 +15,15 @@ constexpr long kUploadTimeoutMs = 3000;
 }  // namespace
 
 UploadOutcome ClassifyStatus(int status) {
-  if (status == 200) return UploadOutcome::kAccepted;
-  if (status >= 400 && status < 500 && status != 408 && status != 429) {
+  if (status >= 200 && status < 300) return UploadOutcome::kAccepted;
+  if (status < 0 || status == 408 || status == 429 ||
+      (status >= 500 && status < 600)) {
+    return UploadOutcome::kRetry;
+  }
+  if (status == 400 || status == 413 || status == 422) {
     return UploadOutcome::kRefused;
   }
-  return UploadOutcome::kRetry;
+  return UploadOutcome::kEndpointRefused;
 }
 
 HttpSender::HttpSender(std::string server_url)
@@ -56,7 +60,11 @@ UploadResult HttpSender::Send(const std::string& batch_text, long timeout_ms,
     return result;
   }
   result.outcome = ClassifyStatus(response.status);
-  if (result.outcome != UploadOutcome::kAccepted) {
+  if (result.outcome == UploadOutcome::kEndpointRefused) {
+    std::cerr << "Analytics SDK send failed: the server answered status "
+              << response.status
+              << ", so every record stays staged: " << result.body << std::endl;
+  } else if (result.outcome != UploadOutcome::kAccepted) {
     std::cerr << "Analytics SDK send failed: " << result.body << std::endl;
   }
   return result;

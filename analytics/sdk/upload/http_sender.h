@@ -11,11 +11,15 @@ class HttpClient;
 
 // What became of one upload.
 enum class UploadOutcome {
-  kAccepted,  // status 200
-  kRetry,     // a network failure, 408, 429, 5xx or another non-200 answer
-  kRefused,   // another 4xx: the server refuses the content
-  kFailed,    // no request was possible (encoding, scheme); retrying is futile
-  kAborted,   // stopped by the abort flag
+  kAccepted,  // 2xx: stored
+  kRetry,     // a network failure, 408, 429 or 5xx: worth another try
+  kRefused,   // 400, 413, 422: the server refuses the content
+  // Any other answer (401, 403, 404, 3xx, ...): the server refuses the
+  // request itself (a wrong address, an expired key); nothing is worth
+  // sending until that changes.
+  kEndpointRefused,
+  kFailed,   // no request was possible (encoding, scheme); retrying is futile
+  kAborted,  // stopped by the abort flag
 };
 
 struct UploadResult {
@@ -39,11 +43,12 @@ class HttpSender {
   // Compresses and encodes |batch_text| (a JSON array of records) into the
   // form body "data_list=<encoded>&gzip=1" and posts it, bounded by
   // |timeout_ms|. Every outcome but kAccepted and kAborted writes
-  // "Analytics SDK send failed: " and the answer or error on std::cerr.
+  // "Analytics SDK send failed: " and the answer or error on std::cerr
+  // (naming the status for kEndpointRefused).
   UploadResult Send(const std::string& batch_text, long timeout_ms,
                     const std::atomic<bool>* abort);
 
-  // Send with a 3-second limit and no abort flag; true only for status 200.
+  // Send with a 3-second limit and no abort flag; true only for a 2xx.
   bool SendBatch(const std::string& batch_text);
 
   const std::string& server_url() const { return server_url_; }
