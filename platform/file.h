@@ -71,10 +71,13 @@ class File {
 #endif
 };
 
-// Renames |from| over |to| and waits until the rename is on the disk. A
-// sharing violation (another program holds |to| without sharing deletion)
-// is retried for a few hundred milliseconds before the result is kBusy;
-// the retries end early once *|stop| is true.
+// Renames |from| over |to| and waits until the rename is on the disk, also
+// while other processes keep |to| open through this layer (on Windows |to|
+// then moves aside to "<to>.old" first, so a process killed during the
+// rename may leave |to| missing and |from| whole: finding |to| missing and
+// |from| there, rename again). A sharing violation (another program holds
+// |to| without sharing deletion) is retried for a few hundred milliseconds
+// before the result is kBusy; the retries end early once *|stop| is true.
 FileResult RenameOver(const std::filesystem::path& from,
                       const std::filesystem::path& to,
                       const std::atomic<bool>* stop = nullptr);

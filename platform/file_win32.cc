@@ -187,14 +187,43 @@ FileResult File::Unlinked(bool* gone) {
   return FileResult::Done();
 }
 
+namespace {
+
+// Renames |from| over |to| even while other processes keep |to| open with
+// deletion shared (as every opening of this layer does), which a plain
+// replacing rename refuses: |to| first moves aside to "<to>.old", whose
+// handles keep working, then |from| takes the free name. A process killed
+// in between leaves |to| missing and |from| complete; see RenameOver.
+bool MoveAsideAndRename(const std::filesystem::path& from,
+                        const std::filesystem::path& to) {
+  std::filesystem::path aside = to;
+  aside += ".old";
+  if (!MoveFileExW(to.c_str(), aside.c_str(),
+                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return false;
+  }
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+    const DWORD error = GetLastError();
+    MoveFileExW(aside.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
+    SetLastError(error);
+    return false;
+  }
+  // Gone once the last other handle closes.
+  DeleteFileW(aside.c_str());
+  return true;
+}
+
+}  // namespace
+
 FileResult RenameOver(const std::filesystem::path& from,
                       const std::filesystem::path& to,
                       const std::atomic<bool>* stop) {
   return WithSharingRetries(
       [&] {
-        return MoveFileExW(
-                   from.c_str(), to.c_str(),
-                   MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+        return MoveFileExW(from.c_str(), to.c_str(),
+                           MOVEFILE_REPLACE_EXISTING |
+                               MOVEFILE_WRITE_THROUGH) != FALSE ||
+               (IsSharingError(GetLastError()) && MoveAsideAndRename(from, to));
       },
       stop);
 }

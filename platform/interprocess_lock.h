@@ -36,7 +36,7 @@ class InterProcessLock {
 
   // The shared words (kSharedWords of them); null when the system refused
   // the shared memory. Read or write them only while holding the lock.
-  static constexpr size_t kSharedWords = 1;
+  static constexpr size_t kSharedWords = 2;
   uint64_t* shared_words();
 
  private:

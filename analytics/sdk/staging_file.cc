@@ -15,8 +15,11 @@ using platform::File;
 using platform::FileResult;
 using platform::FileStatus;
 
-// The word shared through the lock that says an append is under way.
+// The words shared through the lock: one says an append is under way, the
+// other counts the file's rewrites (an append handle opened before the
+// last one holds a replaced file).
 constexpr size_t kAppendUnderWay = 0;
+constexpr size_t kGeneration = 1;
 // How often a wait for the lock looks at its stop flag.
 constexpr int kLockSliceMs = 25;
 
@@ -178,15 +181,35 @@ bool StagingFile::Lock(Patience patience) {
 
 FileResult StagingFile::PrepareAppend(bool* check_tail) {
   uint64_t* words = lock_.shared_words();
-  // Without the shared word nobody can say the last append ended well.
+  // Without the shared words nobody can say the last append ended well, nor
+  // whether the file was rewritten.
   *check_tail = words == nullptr || words[kAppendUnderWay] != 0;
-  if (append_.is_open()) {
+  if (append_.is_open() && words != nullptr &&
+      words[kGeneration] == generation_) {
     bool gone = true;
     if (append_.Unlinked(&gone).done() && !gone) return FileResult::Done();
-    append_.Close();
   }
+  append_.Close();
   *check_tail = true;
+  RecoverInterruptedRename();
+  if (words != nullptr) generation_ = words[kGeneration];
   return File::Open(path_, File::Mode::kAppend, &append_);
+}
+
+void StagingFile::RecoverInterruptedRename() {
+  File existing;
+  if (File::Open(path_, File::Mode::kRead, &existing).status !=
+      FileStatus::kAbsent) {
+    return;
+  }
+  // Written whole and on the disk before any rename began.
+  platform::RenameOver(TemporaryPath(), path_);
+}
+
+std::filesystem::path StagingFile::TemporaryPath() const {
+  std::filesystem::path temporary = path_;
+  temporary += ".tmp";
+  return temporary;
 }
 
 FileResult StagingFile::Append(const std::vector<std::string>& records,
@@ -225,6 +248,10 @@ FileResult StagingFile::ReadQueue(const std::vector<std::string>* sent,
                                   StagingScan* scan) {
   File file;
   FileResult result = File::Open(path_, File::Mode::kRead, &file);
+  if (result.status == FileStatus::kAbsent) {
+    RecoverInterruptedRename();
+    result = File::Open(path_, File::Mode::kRead, &file);
+  }
   if (result.status == FileStatus::kAbsent) return FileResult::Done();
   if (!result.done()) return result;
   std::vector<std::string> lines;
@@ -279,8 +306,7 @@ FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,
 
 FileResult StagingFile::Rewrite(const std::vector<std::string>& records,
                                 const std::atomic<bool>* stop) {
-  std::filesystem::path temporary = path_;
-  temporary += ".tmp";
+  const std::filesystem::path temporary = TemporaryPath();
   FileResult result;
   {
     File file;
@@ -301,9 +327,13 @@ FileResult StagingFile::Rewrite(const std::vector<std::string>& records,
     platform::RemoveFile(temporary);
     return result;
   }
-  // The new file ends with a whole line.
+  // The new file ends with a whole line, and every append handle opened
+  // before holds the old one.
   uint64_t* words = lock_.shared_words();
-  if (words != nullptr) words[kAppendUnderWay] = 0;
+  if (words != nullptr) {
+    words[kAppendUnderWay] = 0;
+    ++words[kGeneration];
+  }
   return result;
 }
 

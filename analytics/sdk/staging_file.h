@@ -65,8 +65,9 @@ std::vector<std::string> DropSentFront(std::vector<std::string>* queue,
 // closes the broken line, which readers skip.
 //
 // Appends keep one handle open; it shares deletion, so another process can
-// still rename a new file over it, and an append that finds its file
-// renamed over or deleted opens the file by name again.
+// still rename a new file over it. Each rewrite counts up a second shared
+// word, and an append that finds the count changed, or its file deleted,
+// opens the file by name again.
 class StagingFile {
  public:
   StagingFile(std::filesystem::path path, StagingLimits limits);
@@ -105,11 +106,15 @@ class StagingFile {
   // name; lock held. *|check_tail| tells whether the file may end in a
   // broken line.
   platform::FileResult PrepareAppend(bool* check_tail);
+  // Finishes a rewrite cut short between its renames; lock held.
+  void RecoverInterruptedRename();
+  std::filesystem::path TemporaryPath() const;
 
   const std::filesystem::path path_;
   const StagingLimits limits_;
   platform::InterProcessLock lock_;
-  platform::File append_;  // guarded by lock_
+  platform::File append_;    // guarded by lock_
+  uint64_t generation_ = 0;  // of append_'s file; guarded by lock_
 };
 
 }  // namespace analytics

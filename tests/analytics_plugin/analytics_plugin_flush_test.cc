@@ -173,9 +173,10 @@ TEST_F(AnalyticsPluginFlushTest, TheUiThreadNeverWaitsForASlowServer) {
   PumpUntilAnswered(flush);
   EXPECT_TRUE(flush.IsSuccess(EncodableValue(true))) << flush;
   EXPECT_EQ(flush.answers, 1);
-  // A round delivers the queue it found; the later records wait their turn.
-  EXPECT_EQ(server_->Records().size(), 40u);
-  EXPECT_EQ(Queued().size(), 20u);
+  // A round delivers the queue it found (a record tracked before the worker
+  // read it may be in it); the later records wait for the next flush.
+  EXPECT_GE(server_->Records().size(), 40u);
+  EXPECT_EQ(server_->Records().size() + Queued().size(), 60u);
 }
 
 // The window closes while an upload is under way: the engine and the plugin

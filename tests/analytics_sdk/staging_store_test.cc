@@ -195,11 +195,15 @@ TEST_F(StagingStoreTest, StoresOnOnePathShareOneQueue) {
   first.AddRecord(Record(5));
   EXPECT_EQ(ReadFile(file_),
             Lines({Record(2), Record(3), Record(4), Record(5)}));
+#ifndef _WIN32
   // Deleted by hand (a cleaner emptying the temporary folder): the next
-  // record starts a new file instead of going to the deleted one.
+  // record starts a new file instead of going to the deleted one. (Windows
+  // keeps the name of a file deleted while open until its last handle
+  // closes, and Wine does too, so this is checked where it can be.)
   std::remove(file_.c_str());
   second.AddRecord(Record(6));
   EXPECT_EQ(first.QueuedRecords(), std::vector<std::string>{Record(6)});
+#endif
 }
 
 }  // namespace
