@@ -1,13 +1,14 @@
 // Delivery of analytics records through quillon_pc.exe under conditions
 // users' machines bring: a temporary folder named outside the ANSI code page,
 // a Chinese code page, a server that answers 404 or 401 for a while, a
-// scanner holding the staging file open. Whatever the condition, a tracked
-// record must reach the server and must not flood it.
+// scanner holding the staging file open, a nearly full volume. Whatever the
+// condition, a tracked record must reach the server and must not flood it.
 //
-// The code page 936 case needs the CTest run, which gives it its Unix locale
-// (tests/analytics_plugin/CMakeLists.txt): Wine gives a Windows process the
-// code page of the Unix locale it was started under; the environment block
-// passed to CreateProcess does not change it.
+// Two cases need the CTest run (tests/analytics_plugin/CMakeLists.txt): the
+// code page 936 case gets its Unix locale there (Wine gives a Windows
+// process the code page of the Unix locale it was started under; the
+// environment block passed to CreateProcess does not change it), and the
+// nearly full volume is a small tmpfs its fixture mounts.
 #include <windows.h>
 
 #include <filesystem>
@@ -35,6 +36,7 @@ using test_support::ReadText;
 
 constexpr char kTimeout[] = "reply-timeout 20000\n";
 constexpr char kFlush[] = "method analytics_plugin flush\n";
+constexpr int kBatchSize = 30;
 
 // "trackEvent" steps for the events e0 ... e<count - 1>, each with a filler
 // property of |padding| bytes.
@@ -207,6 +209,77 @@ TEST_F(FieldConditionsTest, AHeldStagingFileCausesNoUploadFlood) {
   EXPECT_EQ(flushes[1], "success true");
   EXPECT_EQ(DeliveryProblems(server_->Records(), kEvents, 1, 2), "")
       << transcript;
+}
+
+// --- A nearly full volume ----------------------------------------------------
+
+// The folder the CTest fixture mounted a small tmpfs on, as a Windows path;
+// empty, with the reason in |why|, when there is none.
+std::filesystem::path FullVolumeFolder(std::string* why) {
+  char unix_path[1024] = {};
+  const DWORD length =
+      GetEnvironmentVariableA("QUILLON_FULL_VOLUME", unix_path, 1024);
+  if (length == 0 || length >= 1024) {
+    *why = "QUILLON_FULL_VOLUME names no folder: the CTest fixture mounts it";
+    return {};
+  }
+  using DosFileName = WCHAR*(CDECL*)(const char*);
+  const auto dos_file_name =
+      reinterpret_cast<DosFileName>(reinterpret_cast<void (*)()>(GetProcAddress(
+          GetModuleHandleW(L"kernel32.dll"), "wine_get_dos_file_name")));
+  if (dos_file_name == nullptr) {
+    *why = "not running under Wine, which the mounted folder is for";
+    return {};
+  }
+  WCHAR* name = dos_file_name(unix_path);
+  if (name == nullptr) {
+    *why = std::string("Wine has no name for ") + unix_path;
+    return {};
+  }
+  const std::filesystem::path folder(name);
+  HeapFree(GetProcessHeap(), 0, name);
+  // The fixture writes "mounted" there, or why it could not mount.
+  const std::string status = ReadText(folder.wstring() + L".status");
+  if (status.rfind("mounted", 0) != 0) {
+    *why = "no small volume: " + status;
+    return {};
+  }
+  return folder;
+}
+
+// The staging file fills the volume, so no copy of it fits beside it: every
+// rewrite of the file fails. Each batch may then go out again, but not over
+// and over.
+TEST_F(FieldConditionsTest, ANearlyFullVolumeCausesNoUploadFlood) {
+  std::string why;
+  const std::filesystem::path volume = FullVolumeFolder(&why);
+  if (volume.empty()) GTEST_SKIP() << why;
+  for (const auto& entry : std::filesystem::directory_iterator(volume)) {
+    std::filesystem::remove_all(entry.path());
+  }
+  temp_ = volume;
+
+  // About 110 of these records fill the 64 KiB volume.
+  constexpr int kEvents = 120;
+  size_t staged = 0;
+  const std::string transcript = RunWithPause(
+      kTimeout + InitializeStep() + TrackSteps(kEvents, 300),
+      [&] {
+        const std::string text = ReadText(StagingPath().wstring());
+        staged = Lines(text).size();
+        ULARGE_INTEGER free_bytes{};
+        ASSERT_TRUE(
+            GetDiskFreeSpaceExW(temp_.c_str(), &free_bytes, nullptr, nullptr));
+        ASSERT_LT(free_bytes.QuadPart, text.size())
+            << "a copy of the staging file still fits: the volume is not full";
+      },
+      std::string(kFlush) + "destroy\n");
+  ASSERT_GT(staged, 0u) << transcript;
+  const int batches = static_cast<int>((staged + kBatchSize - 1) / kBatchSize);
+  EXPECT_LE(server_->Stats().uploads, batches + 5)
+      << batches << " batches of " << staged << " staged records";
+  EXPECT_EQ(Outcomes(transcript, "flush").size(), 1u) << transcript;
+  EXPECT_EQ(DeliveryProblems(server_->Records(), kEvents, 0, 2), "");
 }
 
 }  // namespace
