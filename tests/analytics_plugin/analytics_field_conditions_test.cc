@@ -128,7 +128,8 @@ TEST_P(TemporaryFolderNameTest, RecordsArriveOnceAndTheFlushSucceeds) {
   ASSERT_EQ(probed,
             std::vector<std::string>{"acp " + std::to_string(given.code_page) +
                                      " temp-fits " + (given.fits ? "1" : "0")})
-      << "CTest starts the code page 936 case under zh_CN.UTF-8";
+      << "not the case's code page (CTest starts the 936 case under "
+         "zh_CN.UTF-8)";
 
   const std::string transcript =
       Run(kTimeout + InitializeStep() + TrackSteps(3) + kFlush + "destroy\n");
