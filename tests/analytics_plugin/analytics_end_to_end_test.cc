@@ -4,120 +4,31 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <filesystem>
 #include <fstream>
-#include <memory>
-#include <sstream>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "gtest/gtest.h"
+#include "tests/analytics_plugin/end_to_end_fixture.h"
 #include "tests/support/collection_server.h"
 #include "tests/support/program_run.h"
 
 namespace {
 
-using test_support::CollectionServer;
-using test_support::ProgramOptions;
+using analytics_e2e::Has;
+using analytics_e2e::MethodReplies;
+using analytics_e2e::MethodReply;
 using test_support::ProgramRun;
 using test_support::ReadText;
 
-constexpr DWORD kRunTimeoutMs = 90000;
-
-// One answered channel call of the transcript: "method <channel> <name> ...
-// -> <outcome>".
-struct MethodReply {
-  std::string method;
-  std::string outcome;
-};
-
-std::vector<MethodReply> MethodReplies(const std::string& transcript) {
-  const std::string prefix = "method analytics_plugin ";
-  std::vector<MethodReply> replies;
-  std::istringstream lines(transcript);
-  std::string line;
-  while (std::getline(lines, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    const size_t arrow = line.rfind(" -> ");
-    if (line.rfind(prefix, 0) != 0 || arrow == std::string::npos) continue;
-    const std::string rest = line.substr(prefix.size());
-    replies.push_back({rest.substr(0, rest.find(' ')), line.substr(arrow + 4)});
-  }
-  return replies;
-}
-
-bool Has(const std::string& record, const std::string& part) {
-  return record.find(part) != std::string::npos;
-}
-
-class AnalyticsEndToEndTest : public testing::Test {
- protected:
-  void SetUp() override {
-    std::string error;
-    server_ = CollectionServer::Start(&error);
-    ASSERT_NE(server_, nullptr) << error;
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    folder_ = std::filesystem::temp_directory_path() /
-              (std::string("quillon_e2e_") + info->name());
-    std::filesystem::remove_all(folder_);
-    std::filesystem::create_directories(folder_ / "temp");
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
-
-  // The "initialize" step for the session's upload address.
-  std::string InitializeStep() const {
-    return "method analytics_plugin initialize {\"serverUrl\": \"" +
-           server_->UploadUrl() +
-           "\", \"activate\": true, \"enableLog\": true, "
-           "\"distinctId\": \"device-e2e\", \"appName\": \"quillon\", "
-           "\"appVersion\": \"1.2.7\", \"channel\": \"e2e\"}\n";
-  }
-
-  // Runs quillon_pc.exe with |scenario| until it ends; the application's
-  // temporary directory (and so its staging file) is folder_/temp. Returns
-  // the transcript.
-  ProgramOptions Options(const std::string& scenario) const {
-    ProgramOptions options;
-    // The detached-window marker lets this run beside any other instance.
-    options.arguments = L"--quillon-detached-window=e2e";
-    options.scenario = scenario;
-    options.environment = {{L"TMP", (folder_ / "temp").wstring()}};
-    options.time_limit_ms = kRunTimeoutMs;
-    return options;
-  }
-
-  std::string Run(const std::string& scenario) {
-    ProgramRun run(Options(scenario));
-    if (!run.started()) {
-      ADD_FAILURE() << "cannot start quillon_pc.exe: error "
-                    << run.start_error();
-      return std::string();
-    }
-    const long exit_code = run.Wait();
-    if (exit_code == -1) {
-      ADD_FAILURE() << "quillon_pc.exe did not end; transcript:\n"
-                    << ReadText(run.transcript_path());
-    }
-    EXPECT_EQ(exit_code, 0);
-    return ReadText(run.transcript_path());
-  }
-
-  std::unique_ptr<CollectionServer> server_;
-  std::filesystem::path folder_;
-};
+using AnalyticsEndToEndTest = analytics_e2e::EndToEndTest;
 
 TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
   // A record an earlier run left in the staging file goes out first.
   const std::string left_over =
       "{\"_track_id\":1,\"distinct_id\":\"old\",\"event\":\"left_over\","
       "\"properties\":{},\"time\":1,\"type\":\"track\"}";
-  std::ofstream(folder_ / "temp" / "analytics_data.json", std::ios::binary)
-      << left_over << "\n";
+  std::ofstream(StagingPath(), std::ios::binary) << left_over << "\n";
   const std::string transcript = Run(
       "reply-timeout 20000\n"
       "method analytics_plugin trackEvent {\"eventName\": \"too_early\"}\n" +
@@ -178,7 +89,7 @@ TEST_F(AnalyticsEndToEndTest, TheScriptedUiReachesTheCollectionServer) {
   EXPECT_TRUE(Has(records[6], "\"event\":\"after_logout\""));
   EXPECT_TRUE(Has(records[6], "\"distinct_id\":\"anonymous_user_"));
   EXPECT_FALSE(Has(records[6], "$is_login_id"));
-  EXPECT_EQ(ReadText((folder_ / "temp" / "analytics_data.json").wstring()), "")
+  EXPECT_EQ(ReadText(StagingPath().wstring()), "")
       << "sent records leave the staging file";
 }
 
@@ -273,8 +184,7 @@ TEST_F(AnalyticsEndToEndTest, ClosingDuringAnUploadEndsAtOnceAndKeepsTheBatch) {
           "destroy\n");
   EXPECT_LT(GetTickCount() - start, 8000u) << transcript;
   EXPECT_TRUE(server_->Records().empty());
-  const std::string staged =
-      ReadText((folder_ / "temp" / "analytics_data.json").wstring());
+  const std::string staged = ReadText(StagingPath().wstring());
   EXPECT_TRUE(Has(staged, "\"event\":\"in_flight\"")) << staged;
   EXPECT_TRUE(Has(staged, "\"event\":\"AppInstall\"")) << staged;
 }
