@@ -65,7 +65,7 @@ class ForeignHold {
   std::thread holder_;
 };
 
-class FieldConditionsTest : public testing::Test {
+class DeliveryConditionsTest : public testing::Test {
  protected:
   void SetUp() override {
     std::string error;
@@ -91,7 +91,7 @@ class FieldConditionsTest : public testing::Test {
 // records wait in memory, in order, until the worker can stage them; a
 // flush meanwhile waits for the file and then delivers everything; a
 // closing window stops at once whatever the other process holds.
-TEST_F(FieldConditionsTest, AHeldLockNeitherBlocksNorLoses) {
+TEST_F(DeliveryConditionsTest, AHeldLockNeitherBlocksNorLoses) {
   FlushWorker worker(store_, *uploader_, std::chrono::seconds(10));
   store_.AddRecord(Numbered(1));
   auto hold = std::make_unique<ForeignHold>(file_);
@@ -133,7 +133,7 @@ TEST_F(FieldConditionsTest, AHeldLockNeitherBlocksNorLoses) {
 // cannot be written, as with a held file or a full disk): later rounds send
 // them no more, still deliver what came after, and answer false until the
 // removal works.
-TEST_F(FieldConditionsTest, RecordsTheServerTookAreNotSentAgain) {
+TEST_F(DeliveryConditionsTest, RecordsTheServerTookAreNotSentAgain) {
   for (const std::string& record : NumberedRange(1, 40)) {
     store_.AddRecord(record);
   }
@@ -158,7 +158,7 @@ TEST_F(FieldConditionsTest, RecordsTheServerTookAreNotSentAgain) {
 
 // A wrong address or an expired key refuses the request, not the records:
 // one upload, every record kept, and all of them once the server takes them.
-TEST_F(FieldConditionsTest, AnEndpointRefusalKeepsEveryRecord) {
+TEST_F(DeliveryConditionsTest, AnEndpointRefusalKeepsEveryRecord) {
   for (const std::string& record : NumberedRange(1, 33)) {
     store_.AddRecord(record);
   }
