@@ -30,8 +30,10 @@ class InterProcessLock {
 
   // Waits at most |timeout_ms| milliseconds (negative: without limit).
   // True when the lock is now held by the caller; false on time-out or when
-  // the operating system refused the lock object.
-  bool Acquire(int timeout_ms);
+  // the operating system refused the lock object. Without
+  // |wait_for_this_process|, a hold by another thread of this process ends
+  // the attempt at once (only other processes are waited for).
+  bool Acquire(int timeout_ms, bool wait_for_this_process = true);
   void Release();
 
   // The shared words (kSharedWords of them); null when the system refused

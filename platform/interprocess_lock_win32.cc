@@ -138,11 +138,13 @@ InterProcessLock::~InterProcessLock() {
   if (impl_->mutex != nullptr) CloseHandle(impl_->mutex);
 }
 
-bool InterProcessLock::Acquire(int timeout_ms) {
+bool InterProcessLock::Acquire(int timeout_ms, bool wait_for_this_process) {
   if (impl_->mutex == nullptr) return false;
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  if (timeout_ms < 0) {
+  if (!wait_for_this_process) {
+    if (!impl_->threads.try_lock()) return false;
+  } else if (timeout_ms < 0) {
     impl_->threads.lock();
   } else if (!impl_->threads.try_lock_for(
                  std::chrono::milliseconds(timeout_ms))) {

@@ -172,8 +172,11 @@ bool StagingFile::Lock(Patience patience) {
                           .count();
     const int slice = static_cast<int>(std::max<int64_t>(
         0, std::min<int64_t>(left, patience.stop ? kLockSliceMs : left)));
-    if (lock_.Acquire(slice)) return true;
-    if (left <= slice || (patience.stop != nullptr && *patience.stop)) {
+    if (lock_.Acquire(slice, patience.wait_for_this_process)) return true;
+    // A hold by this process ends the attempt without waiting; trying
+    // again at once would spin.
+    if (left <= slice || !patience.wait_for_this_process ||
+        (patience.stop != nullptr && *patience.stop)) {
       return false;
     }
   }

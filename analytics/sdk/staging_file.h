@@ -34,10 +34,13 @@ struct StagingScan {
 };
 
 // How long an operation waits for another holder of the file: at most
-// |timeout_ms|, and no longer once *|stop| turns true.
+// |timeout_ms|, and no longer once *|stop| turns true. Without
+// |wait_for_this_process|, a hold by another thread of this process (a
+// rewrite by the SDK's worker, say) ends the wait at once.
 struct Patience {
   int timeout_ms = 0;
   const std::atomic<bool>* stop = nullptr;
+  bool wait_for_this_process = true;
 };
 
 // Removes from the front of |queue| the records of |sent|, in order, the

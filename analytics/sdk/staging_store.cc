@@ -63,8 +63,10 @@ StagingStore::Follow StagingStore::AddRecord(const std::string& record) {
     }
   }
   size_t appended = 0;
-  const FileResult result =
-      file_.Append({record}, Patience{kAddPatienceMs, nullptr}, &appended);
+  // The worker holds the file for whole rewrites: the record waits in
+  // memory instead of the caller.
+  const FileResult result = file_.Append(
+      {record}, Patience{kAddPatienceMs, nullptr, false}, &appended);
   if (!result.done()) {
     std::lock_guard<std::mutex> guard(backlog_mutex_);
     Defer(record, result);
@@ -179,8 +181,12 @@ FileResult StagingStore::RemoveSent(const std::vector<std::string>& sent,
 size_t StagingStore::QueueLength() { return QueuedRecords().size(); }
 
 std::vector<std::string> StagingStore::QueuedRecords() {
+  // What waits in memory is queued too, behind the file's records.
+  DrainBacklog(Patience{1000, nullptr});
   StagingScan scan;
   file_.Scan(false, Patience{1000, nullptr}, &scan);
+  std::lock_guard<std::mutex> guard(backlog_mutex_);
+  scan.records.insert(scan.records.end(), backlog_.begin(), backlog_.end());
   return std::move(scan.records);
 }
 

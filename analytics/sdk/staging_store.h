@@ -19,8 +19,9 @@ namespace analytics {
 // it only once the server accepted it or refused it as content. Past the
 // limits the oldest records are dropped, from the file too.
 //
-// A record that cannot be appended within kAddPatienceMs (another process
-// holds the file, the disk is full) waits in a bounded list in memory, and
+// A record that cannot be appended at once while this process's worker
+// holds the file, or within kAddPatienceMs while another process does, or
+// at all (a full disk), waits in a bounded list in memory, and
 // every later record queues behind it, so that the order holds; whoever
 // owns the store has DrainBacklog called away from the caller's thread.
 //
@@ -65,7 +66,8 @@ class StagingStore {
   platform::FileResult RemoveSent(const std::vector<std::string>& sent,
                                   Patience patience);
 
-  // The queued records in the file, oldest first (empty when unreadable).
+  // The queued records, oldest first: the file's (none when it cannot be
+  // read) and then the backlog's, after a try to stage the backlog.
   size_t QueueLength();
   std::vector<std::string> QueuedRecords();
 
