@@ -22,6 +22,7 @@ constexpr size_t kAppendUnderWay = 0;
 constexpr size_t kGeneration = 1;
 // How often a wait for the lock looks at its stop flag.
 constexpr int kLockSliceMs = 25;
+constexpr size_t kRewritePiece = 64 * 1024;
 
 FileResult LockedOut() {
   return {FileStatus::kBusy, "another process holds the staging file's lock"};
@@ -314,11 +315,16 @@ FileResult StagingFile::Rewrite(const std::vector<std::string>& records,
   {
     File file;
     result = File::Open(temporary, File::Mode::kCreate, &file);
-    std::string text;
-    for (const std::string& record : records) {
-      if (!result.done()) break;
-      text.assign(record).push_back('\n');
-      result = file.Write(text.data(), text.size());
+    // Written in pieces of about kRewritePiece bytes: few calls while the
+    // lock is held, little memory.
+    std::string piece;
+    for (size_t i = 0; i <= records.size() && result.done(); ++i) {
+      if (i < records.size()) piece.append(records[i]).push_back('\n');
+      if (piece.size() >= kRewritePiece ||
+          (i == records.size() && !piece.empty())) {
+        result = file.Write(piece.data(), piece.size());
+        piece.clear();
+      }
     }
     // On the disk before the rename, or a power cut may leave it empty.
     if (result.done()) result = file.SyncToDisk();

@@ -54,46 +54,61 @@ StagingStore::Follow StagingStore::AddRecord(const std::string& record) {
     return Follow::kNothing;
   }
   if (log_enabled_) std::cout << "add record:" << record << std::endl;
+  bool behind = false;
   {
     // Later records queue behind the ones waiting, so the order holds.
     std::lock_guard<std::mutex> guard(backlog_mutex_);
-    if (!backlog_.empty()) {
-      Defer(record, FileResult::Done());
+    behind = !backlog_.empty();
+    if (behind) Defer(record, FileResult::Done());
+  }
+  if (behind) {
+    // They all go now if the file can be had at once; if not, the worker
+    // sees to them.
+    size_t drained = 0;
+    uint64_t bytes = 0;
+    if (!Drain(Patience{0, nullptr}, false, &drained, &bytes).done()) {
       return Follow::kDrain;
     }
+    return Grown(drained, bytes);
   }
   size_t appended = 0;
-  // The worker holds the file for whole rewrites: the record waits in
-  // memory instead of the caller.
-  const FileResult result = file_.Append(
-      {record}, Patience{kAddPatienceMs, nullptr, false}, &appended);
+  const FileResult result =
+      file_.Append({record}, Patience{kAddPatienceMs, nullptr}, &appended);
   if (!result.done()) {
     std::lock_guard<std::mutex> guard(backlog_mutex_);
     Defer(record, result);
     return Follow::kDrain;
   }
-  const size_t count = counted_ + ++appended_;
-  const uint64_t bytes =
-      counted_bytes_ + (appended_bytes_ += record.size() + 1);
-  if (count > limits.capacity && log_enabled_) {
+  return Grown(1, record.size() + 1);
+}
+
+StagingStore::Follow StagingStore::Grown(size_t records, uint64_t bytes) {
+  const StagingLimits& limits = file_.limits();
+  const size_t count = counted_ + (appended_ += records);
+  const uint64_t total = counted_bytes_ + (appended_bytes_ += bytes);
+  if (records != 0 && count > limits.capacity && log_enabled_) {
     std::cout << "record is full, delete record" << std::endl;
   }
   // Some slack, so that a full queue is not rewritten on every append.
   const size_t slack = limits.capacity / 10 + 1;
   if (count > limits.capacity + slack ||
-      bytes > limits.max_total_bytes + limits.max_total_bytes / 10) {
+      total > limits.max_total_bytes + limits.max_total_bytes / 10) {
     return Follow::kCompact;
   }
   return Follow::kNothing;
 }
 
-void StagingStore::Defer(const std::string& record, const FileResult& why) {
+void StagingStore::NoteFailure(const FileResult& why) {
   if (why.status == FileStatus::kFailed && !backlog_failing_) {
     std::cerr << "Analytics SDK could not write the staging file "
               << PathText(file_) << ": " << why.reason
               << "; records wait in memory" << std::endl;
     backlog_failing_ = true;
   }
+}
+
+void StagingStore::Defer(const std::string& record, const FileResult& why) {
+  NoteFailure(why);
   backlog_.push_back(record);
   backlog_bytes_ += record.size() + 1;
   const StagingLimits& limits = file_.limits();
@@ -113,26 +128,43 @@ void StagingStore::Defer(const std::string& record, const FileResult& why) {
 }
 
 FileResult StagingStore::DrainBacklog(Patience patience) {
+  size_t drained = 0;
+  uint64_t bytes = 0;
+  const FileResult result = Drain(patience, true, &drained, &bytes);
+  Grown(drained, bytes);
+  return result;
+}
+
+FileResult StagingStore::Drain(Patience patience, bool wait_for_other_drain,
+                               size_t* drained, uint64_t* bytes) {
+  // One drain at a time: two would append the same records twice.
+  std::unique_lock<std::mutex> draining(drain_mutex_, std::defer_lock);
+  if (wait_for_other_drain) {
+    draining.lock();
+  } else if (!draining.try_lock()) {
+    return {FileStatus::kBusy, "another thread is staging"};
+  }
   std::vector<std::string> waiting;
   {
     std::lock_guard<std::mutex> guard(backlog_mutex_);
     waiting.assign(backlog_.begin(), backlog_.end());
   }
   if (waiting.empty()) return FileResult::Done();
-  size_t appended = 0;
-  FileResult result = file_.Append(waiting, patience, &appended);
+  FileResult result = file_.Append(waiting, patience, drained);
   std::lock_guard<std::mutex> guard(backlog_mutex_);
-  // Only this call takes from the front; records added meanwhile are behind.
-  for (size_t i = 0; i < appended && !backlog_.empty(); ++i) {
+  // Only a drain takes from the front; records added meanwhile are behind.
+  for (size_t i = 0; i < *drained; ++i) {
+    *bytes += backlog_.front().size() + 1;
     backlog_bytes_ -= backlog_.front().size() + 1;
     backlog_.pop_front();
   }
-  appended_ += appended;
   if (result.done()) {
     backlog_failing_ = false;
     if (!backlog_.empty()) {
       result = {FileStatus::kBusy, "records arrived while staging"};
     }
+  } else {
+    NoteFailure(result);
   }
   return result;
 }

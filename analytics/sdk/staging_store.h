@@ -19,11 +19,12 @@ namespace analytics {
 // it only once the server accepted it or refused it as content. Past the
 // limits the oldest records are dropped, from the file too.
 //
-// A record that cannot be appended at once while this process's worker
-// holds the file, or within kAddPatienceMs while another process does, or
-// at all (a full disk), waits in a bounded list in memory, and
-// every later record queues behind it, so that the order holds; whoever
-// owns the store has DrainBacklog called away from the caller's thread.
+// A record that cannot be appended within kAddPatienceMs (another process
+// or this one's worker holds the file) or at all (a full disk) waits in a
+// bounded list in memory, and every later record queues behind it, so that
+// the order holds. Each later AddRecord stages the waiting ones if it can
+// have the file at once; otherwise whoever owns the store has DrainBacklog
+// called away from the caller's thread.
 //
 // Thread safety: every operation may be called from any thread.
 class StagingStore {
@@ -77,13 +78,23 @@ class StagingStore {
   size_t capacity() const { return file_.limits().capacity; }
 
  private:
+  // Stages the backlog within |patience|, waiting for another drain under
+  // way or not; tells how many records and bytes went to the file.
+  platform::FileResult Drain(Patience patience, bool wait_for_other_drain,
+                             size_t* drained, uint64_t* bytes);
+  // Counts what went to the file; kCompact when it is past its limits.
+  Follow Grown(size_t records, uint64_t bytes);
   // Notes what a look at the file found and reports its drops.
   void Counted(const StagingScan& scan);
-  // Appends to the backlog, dropping its oldest past the limits (logged).
+  // Appends to the backlog, dropping its oldest past the limits (logged);
+  // backlog_mutex_ held.
   void Defer(const std::string& record, const platform::FileResult& why);
+  // Logs the first of a series of failed writes; backlog_mutex_ held.
+  void NoteFailure(const platform::FileResult& why);
 
   std::atomic<bool> log_enabled_{false};
   StagingFile file_;
+  std::mutex drain_mutex_;  // held for a whole drain
   std::mutex backlog_mutex_;
   std::deque<std::string> backlog_;  // guarded by backlog_mutex_
   uint64_t backlog_bytes_ = 0;       // guarded by backlog_mutex_
