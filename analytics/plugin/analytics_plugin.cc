@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -26,7 +27,7 @@ using flutter::EncodableValue;
 using flutter::MethodResult;
 
 constexpr char kChannelName[] = "analytics_plugin";
-constexpr char kStagingFileName[] = "/analytics_data.json";
+constexpr char kStagingFileName[] = "analytics_data.json";
 constexpr char kAnonymousIdPrefix[] = "anonymous_user_";
 constexpr int32_t kMaxStagingRecords = 1000;
 constexpr char kInstallEventName[] = "AppInstall";
@@ -330,13 +331,14 @@ std::string AnalyticsPlugin::TakeSettings(const EncodableMap& settings,
 bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
                                const AppInfo& app) {
   Sdk::EnableLog(enable_log_);
-  const std::string staging_path = platform::TempDirectory() + kStagingFileName;
+  const std::filesystem::path staging_path =
+      platform::TempDirectory() / kStagingFileName;
   const std::string* given_id =
       ReadOptional<std::string>(settings, "distinctId");
   std::string distinct_id = given_id != nullptr ? *given_id : std::string();
   if (distinct_id.empty()) distinct_id = AnonymousId();
   const bool* is_login_id = ReadOptional<bool>(settings, "isLoginId");
-  if (!Sdk::Init(staging_path, server_url_, distinct_id,
+  if (!Sdk::Init(staging_path.u8string(), server_url_, distinct_id,
                  is_login_id != nullptr && *is_login_id, kMaxStagingRecords)) {
     return false;
   }
@@ -349,7 +351,7 @@ bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
   if (activate_) SendInstallEvent();
   Log("分析SDK初始化成功!");
   Log("服务器地址: " + server_url_);
-  Log("数据暂存文件: " + staging_path);
+  Log("数据暂存文件: " + staging_path.u8string());
   Log("默认用户ID: " + distinct_id);
   return true;
 }

@@ -13,7 +13,6 @@
 #include "analytics/sdk/testing/sdk_test_peer.h"
 #include "gtest/gtest.h"
 #include "platform/clock.h"
-#include "platform/temp_directory.h"
 #include "tests/analytics_plugin/plugin_test_support.h"
 
 namespace analytics_plugin_test {
@@ -168,7 +167,7 @@ TEST_F(AnalyticsPluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
   EXPECT_FALSE(SdkTestPeer::is_login_id());
   EXPECT_EQ(SdkTestPeer::staging_store().server_url(), "");
   EXPECT_EQ(SdkTestPeer::staging_store().staging_file_path(),
-            platform::TempDirectory() + "/analytics_data.json");
+            (scratch_ / "analytics_data.json").u8string());
   EXPECT_EQ(SdkTestPeer::staging_store().capacity(), 1000u);
   EXPECT_EQ(SuperPropertiesText(), "{" + kCommonProperties + "}");
   EXPECT_TRUE(Queued().empty()) << "no install event without activate";
@@ -210,8 +209,7 @@ TEST_F(AnalyticsPluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
   const Reply reply = Initialize(EncodableMap{
       {"enableLog", true}, {"activate", true}, {"distinctId", "user-1"}});
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
-  const std::string staging =
-      platform::TempDirectory() + "/analytics_data.json";
+  const std::string staging = (scratch_ / "analytics_data.json").u8string();
   EXPECT_EQ(capture.out(),
             "TrackInstallation(AppInstall) sent\n"
             "分析SDK初始化成功!\n"
