@@ -173,6 +173,25 @@ void AnswerFlush(MethodResult& result, bool flushed, bool log) {
   }
 }
 
+// Hands the result of a flush to the UI thread, which answers it there; when
+// the plugin (and with it the engine) is gone by then, it goes nowhere. Runs
+// on the worker's thread (or on the one stopping it), where nothing may
+// leave it.
+void PostFlushAnswer(const platform::UiTaskQueue::Poster& poster,
+                     const std::shared_ptr<MethodResult>& reply, bool flushed,
+                     bool log) noexcept {
+  try {
+    if (poster.Post(
+            [reply, log, flushed] { AnswerFlush(*reply, flushed, log); })) {
+      return;
+    }
+    std::cerr << "Analytics SDK dropped a flush answer: the UI thread is gone"
+              << std::endl;
+  } catch (...) {
+    ReportUnexpected("flush");
+  }
+}
+
 }  // namespace
 
 struct AnalyticsPlugin::Answer {
@@ -446,10 +465,8 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleFlush(
   const bool log = enable_log_;
   const std::optional<std::string> failure = Attempt([&] {
     const platform::UiTaskQueue::Poster poster = ui_tasks_.poster();
-    // Runs on the worker; the answer goes to the UI thread, or nowhere when
-    // the plugin (and with it the engine) is gone by then.
     sdk_->FlushAsync([poster, reply, log](bool flushed) {
-      poster.Post([reply, log, flushed] { AnswerFlush(*reply, flushed, log); });
+      PostFlushAnswer(poster, reply, flushed, log);
     });
   });
   if (!failure) return Answer::Later();
