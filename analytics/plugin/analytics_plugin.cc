@@ -2,7 +2,9 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <type_traits>
@@ -15,6 +17,7 @@
 #include "embedding/method_channel.h"
 #include "embedding/standard_codec.h"
 #include "platform/clock.h"
+#include "platform/file.h"
 #include "platform/temp_directory.h"
 
 namespace analytics {
@@ -26,7 +29,7 @@ using flutter::EncodableValue;
 using flutter::MethodResult;
 
 constexpr char kChannelName[] = "analytics_plugin";
-constexpr char kStagingFileName[] = "/analytics_data.json";
+constexpr char kStagingFileName[] = "analytics_data.json";
 constexpr char kAnonymousIdPrefix[] = "anonymous_user_";
 constexpr int32_t kMaxStagingRecords = 1000;
 constexpr char kInstallEventName[] = "AppInstall";
@@ -171,6 +174,25 @@ void AnswerFlush(MethodResult& result, bool flushed, bool log) {
   }
 }
 
+// Hands the result of a flush to the UI thread, which answers it there; when
+// the plugin (and with it the engine) is gone by then, it goes nowhere. Runs
+// on the worker's thread (or on the one stopping it), where nothing may
+// leave it.
+void PostFlushAnswer(const platform::UiTaskQueue::Poster& poster,
+                     const std::shared_ptr<MethodResult>& reply, bool flushed,
+                     bool log) noexcept {
+  try {
+    if (poster.Post(
+            [reply, log, flushed] { AnswerFlush(*reply, flushed, log); })) {
+      return;
+    }
+    std::cerr << "Analytics SDK dropped a flush answer: the UI thread is gone"
+              << std::endl;
+  } catch (...) {
+    ReportUnexpected("flush");
+  }
+}
+
 }  // namespace
 
 struct AnalyticsPlugin::Answer {
@@ -233,11 +255,11 @@ const AnalyticsPlugin::Method* AnalyticsPlugin::FindMethod(
   return nullptr;
 }
 
-void AnalyticsPlugin::RegisterWithRegistrar(
+AnalyticsPlugin* AnalyticsPlugin::RegisterWithRegistrar(
     FlutterDesktopPluginRegistrarRef registrar) {
   flutter::PluginRegistrarWindows* windows_registrar =
       flutter::RegistrarManager::Instance()->GetRegistrar(registrar);
-  if (windows_registrar == nullptr) return;
+  if (windows_registrar == nullptr) return nullptr;
   auto plugin = std::make_unique<AnalyticsPlugin>();
   AnalyticsPlugin* plugin_pointer = plugin.get();
   plugin->channel_ = std::make_unique<flutter::MethodChannel>(
@@ -249,18 +271,20 @@ void AnalyticsPlugin::RegisterWithRegistrar(
         plugin_pointer->HandleMethodCall(call, std::move(result));
       });
   windows_registrar->AddPlugin(std::move(plugin));
+  return plugin_pointer;
 }
 
 AnalyticsPlugin::AnalyticsPlugin() = default;
 
 AnalyticsPlugin::~AnalyticsPlugin() {
+  // The window is closing: the process must be able to end at once, and the
+  // worker must not run on into a plugin that is going.
+  sdk_.reset();
   // The engine must not keep a callback into a handler table that goes with
   // the registrar.
   if (channel_ != nullptr) {
     channel_->SetMethodCallHandler(nullptr);
   }
-  // The window is closing: the process must be able to end at once.
-  Sdk::StopBackgroundWork();
 }
 
 void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
@@ -273,7 +297,7 @@ void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
     const Method* method = FindMethod(call.method_name());
     if (method == nullptr) {
       reply->NotImplemented();
-    } else if (method->needs_initialization && !initialized_) {
+    } else if (method->needs_initialization && sdk_ == nullptr) {
       reply->Error(kNotInitializedCode, kNotInitializedMessage);
     } else {
       error_code = method->error_code;
@@ -329,27 +353,34 @@ std::string AnalyticsPlugin::TakeSettings(const EncodableMap& settings,
 
 bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
                                const AppInfo& app) {
-  Sdk::EnableLog(enable_log_);
-  const std::string staging_path = platform::TempDirectory() + kStagingFileName;
+  // The log switch reaches an SDK an earlier call made; a new one starts
+  // with the store's messages off.
+  if (sdk_ != nullptr) sdk_->EnableLog(enable_log_);
   const std::string* given_id =
       ReadOptional<std::string>(settings, "distinctId");
   std::string distinct_id = given_id != nullptr ? *given_id : std::string();
   if (distinct_id.empty()) distinct_id = AnonymousId();
-  const bool* is_login_id = ReadOptional<bool>(settings, "isLoginId");
-  if (!Sdk::Init(staging_path, server_url_, distinct_id,
-                 is_login_id != nullptr && *is_login_id, kMaxStagingRecords)) {
-    return false;
+  if (sdk_ == nullptr) {
+    const bool* is_login_id = ReadOptional<bool>(settings, "isLoginId");
+    sdk_ = Sdk::Create(
+        platform::TempDirectory() / kStagingFileName, server_url_, distinct_id,
+        is_login_id != nullptr && *is_login_id, kMaxStagingRecords);
+    if (sdk_ == nullptr) return false;
   }
-  initialized_ = true;
   PropertiesNode common;
   common.SetString("app_name", app.name);
   common.SetString("app_version", app.version);
   common.SetString("channel", app.channel);
-  Sdk::RegisterSuperProperties(common);
+  sdk_->RegisterSuperProperties(common);
   if (activate_) SendInstallEvent();
   Log("分析SDK初始化成功!");
-  Log("服务器地址: " + server_url_);
-  Log("数据暂存文件: " + staging_path);
+  // The SDK keeps the server it was made with.
+  if (sdk_->server_url() == server_url_) {
+    Log("服务器地址: " + server_url_);
+  } else {
+    Log("分析SDK已初始化，继续使用服务器地址: " + sdk_->server_url());
+  }
+  Log("数据暂存文件: " + platform::PathText(sdk_->staging_file_path()));
   Log("默认用户ID: " + distinct_id);
   return true;
 }
@@ -357,7 +388,7 @@ bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
 void AnalyticsPlugin::SendInstallEvent() const {
   // A failed install event never fails the initialisation.
   LogFailure("TrackInstallation error: ", Attempt([&] {
-               Sdk::TrackInstallation(kInstallEventName, PropertiesNode());
+               sdk_->TrackInstallation(kInstallEventName, PropertiesNode());
                Log("TrackInstallation(AppInstall) sent");
              }));
 }
@@ -378,7 +409,7 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleTrackEvent(
                Read<PropertiesNode> properties =
                    ConvertProperties(entries, enable_log_, true);
                if (!properties.value) return properties.problem;
-               Sdk::Track(*name.value, *properties.value);
+               sdk_->Track(*name.value, *properties.value);
                Log("分析事件追踪成功: " + *name.value);
                return std::nullopt;
              }));
@@ -397,7 +428,7 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleSetUserProfile(
                Read<PropertiesNode> properties =
                    ConvertProperties(entries, enable_log_, false);
                if (!properties.value) return properties.problem;
-               Sdk::ProfileSet(*properties.value);
+               sdk_->ProfileSet(*properties.value);
                Log("分析用户属性设置成功");
                return std::nullopt;
              }));
@@ -413,7 +444,7 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogin(
                    ReadRequired<std::string>(*map, "userId");
                if (!user_id.problem.empty()) return user_id.problem;
                if (!user_id.value) return std::nullopt;
-               Sdk::Login(*user_id.value);
+               sdk_->Login(*user_id.value);
                Log("分析用户登录成功: " + *user_id.value);
                return std::nullopt;
              }));
@@ -424,7 +455,7 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogout(const EncodableValue*,
                                                       const ReplyPointer&) {
   LogFailure("分析用户登出失败: ", Attempt([&] {
                const std::string anonymous_id = AnonymousId();
-               Sdk::Identify(anonymous_id, false);
+               sdk_->Identify(anonymous_id, false);
                Log("分析用户登出成功，切换为匿名用户: " + anonymous_id);
              }));
   return Answer::Success(true);
@@ -435,10 +466,8 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleFlush(
   const bool log = enable_log_;
   const std::optional<std::string> failure = Attempt([&] {
     const platform::UiTaskQueue::Poster poster = ui_tasks_.poster();
-    // Runs on the worker; the answer goes to the UI thread, or nowhere when
-    // the plugin (and with it the engine) is gone by then.
-    Sdk::FlushAsync([poster, reply, log](bool flushed) {
-      poster.Post([reply, log, flushed] { AnswerFlush(*reply, flushed, log); });
+    sdk_->FlushAsync([poster, reply, log](bool flushed) {
+      PostFlushAnswer(poster, reply, flushed, log);
     });
   });
   if (!failure) return Answer::Later();

@@ -1,6 +1,6 @@
 // The native end of the "analytics_plugin" channel: turns the user
-// interface's method calls into calls of the process-wide analytics SDK and
-// answers each call exactly once.
+// interface's method calls into calls of the analytics SDK the plugin owns
+// and answers each call exactly once.
 #ifndef QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
 #define QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
 
@@ -18,17 +18,21 @@
 
 namespace analytics {
 
+class Sdk;
+
 class AnalyticsPlugin : public flutter::Plugin {
  public:
   // Attaches a new plugin to the engine's registrar for "AnalyticsPlugin":
   // installs the channel handler and hands the plugin to the registrar, which
-  // owns it from then on. Does nothing for a null registrar.
-  static void RegisterWithRegistrar(FlutterDesktopPluginRegistrarRef registrar);
+  // owns it from then on. Returns the plugin, or null (doing nothing) for a
+  // null registrar.
+  static AnalyticsPlugin* RegisterWithRegistrar(
+      FlutterDesktopPluginRegistrarRef registrar);
 
   // Create on the UI thread: "flush" answers arrive there.
   AnalyticsPlugin();
-  // Stops the SDK's upload worker (a batch on its way stays staged); a
-  // "flush" still running then gets no answer.
+  // Destroys the SDK first, which stops its upload worker (a batch on its
+  // way stays staged); a "flush" still running then gets no answer.
   ~AnalyticsPlugin() override;
 
   AnalyticsPlugin(const AnalyticsPlugin&) = delete;
@@ -39,6 +43,9 @@ class AnalyticsPlugin : public flutter::Plugin {
   // not-implemented. Never throws.
   void HandleMethodCall(const flutter::MethodCall& call,
                         std::unique_ptr<flutter::MethodResult> result);
+
+  // The SDK the first successful "initialize" made, or null before it.
+  Sdk* sdk() { return sdk_.get(); }
 
  private:
   // What a handler answers: success with a bool, an error, or nothing yet
@@ -76,8 +83,8 @@ class AnalyticsPlugin : public flutter::Plugin {
   // order; at a value of another type stops and returns why, keeping what
   // it took. Empty when every setting was read.
   std::string TakeSettings(const flutter::EncodableMap& settings, AppInfo* app);
-  // The part of "initialize" that may throw: configures and starts the SDK.
-  // False when the SDK refuses the distinct id.
+  // The part of "initialize" that may throw: makes the SDK (once) and
+  // configures it. False when the SDK refuses the distinct id.
   bool StartSdk(const flutter::EncodableMap& settings, const AppInfo& app);
   // Sends the install event; a failure is only logged.
   void SendInstallEvent() const;
@@ -91,7 +98,8 @@ class AnalyticsPlugin : public flutter::Plugin {
 
   // Set when registered; its handler is cleared when the plugin goes.
   std::unique_ptr<flutter::MethodChannel> channel_;
-  bool initialized_ = false;
+  // Kept for the plugin's life: a later "initialize" configures this one.
+  std::unique_ptr<Sdk> sdk_;
   std::string server_url_;
   bool enable_log_ = false;
   bool activate_ = false;

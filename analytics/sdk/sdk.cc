@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <filesystem>
 #include <future>
 #include <iostream>
 #include <memory>
@@ -12,44 +13,45 @@
 
 namespace analytics {
 
-Sdk* Sdk::instance_ = nullptr;
-
-Sdk::Sdk(const std::string& staging_file_path, const std::string& server_url,
-         const std::string& distinct_id, bool is_login_id,
-         int32_t max_staging_records)
+Sdk::Sdk(const std::filesystem::path& staging_file_path,
+         const std::string& server_url, const std::string& distinct_id,
+         bool is_login_id, int32_t max_staging_records)
     : distinct_id_(distinct_id),
       is_login_id_(is_login_id),
       staging_store_(staging_file_path, max_staging_records),
-      uploader_(server_url, staging_store_.staging_file_path()),
+      uploader_(server_url, staging_file_path),
       worker_(staging_store_, uploader_, kFlushBudget) {
   super_properties_.SetString("$lib", "cpp");
   super_properties_.SetString("$lib_version", kLibVersion);
 }
 
-bool Sdk::Init(const std::string& staging_file_path,
-               const std::string& server_url, const std::string& distinct_id,
-               bool is_login_id, int32_t max_staging_records) {
+Sdk::~Sdk() { worker_.Stop(); }
+
+std::unique_ptr<Sdk> Sdk::Create(const std::filesystem::path& staging_file_path,
+                                 const std::string& server_url,
+                                 const std::string& distinct_id,
+                                 bool is_login_id,
+                                 int32_t max_staging_records) {
   if (distinct_id.empty()) {
     std::cerr << "The Distinct ID is empty." << std::endl;
-    return false;
+    return nullptr;
   }
   if (distinct_id.size() > kMaxIdLength) {
     std::cerr << "The Distinct ID is too long, max length is 255." << std::endl;
-    return false;
+    return nullptr;
   }
-  if (instance_ != nullptr) return true;
-  // The store's locks are ready once it is constructed.
-  instance_ = new Sdk(staging_file_path, server_url, distinct_id, is_login_id,
-                      max_staging_records);
+  // Not make_unique: the constructor is private.
+  std::unique_ptr<Sdk> sdk(new Sdk(staging_file_path, server_url, distinct_id,
+                                   is_login_id, max_staging_records));
   // A file left by an earlier run may be past the limits (or huge): the
   // worker trims it, away from the caller's thread.
   try {
-    instance_->worker_.RequestCompaction();
+    sdk->worker_.RequestCompaction();
   } catch (const std::exception& error) {
     std::cerr << "Analytics SDK cannot start its worker: " << error.what()
               << std::endl;
   }
-  return true;
+  return sdk;
 }
 
 bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
@@ -97,48 +99,39 @@ bool Sdk::AddEvent(const std::string& type, const std::string& event_name,
   return true;
 }
 
-void Sdk::EnableLog(bool enable) {
-  if (instance_ == nullptr) return;
-  instance_->staging_store_.SetLogEnabled(enable);
-}
+void Sdk::EnableLog(bool enable) { staging_store_.SetLogEnabled(enable); }
 
 void Sdk::RegisterSuperProperties(const PropertiesNode& properties) {
-  if (instance_ == nullptr) return;
-  instance_->super_properties_.MergeFrom(properties);
+  super_properties_.MergeFrom(properties);
 }
 
 void Sdk::Track(const std::string& event_name,
                 const PropertiesNode& properties) {
   std::cout << "Sdk Track: " << event_name << std::endl;
-  if (instance_ == nullptr) return;
   try {
     const std::string text = utils::ObjectNode::ToJsonString(properties);
     std::cout << "Sdk Track properties: " << text << std::endl;
   } catch (const std::exception& e) {
     std::cout << "Sdk Track properties print error: " << e.what() << std::endl;
   }
-  instance_->AddEvent("track", event_name, properties, instance_->distinct_id_,
-                      std::string());
+  AddEvent("track", event_name, properties, distinct_id_, std::string());
 }
 
 void Sdk::TrackInstallation(const std::string& event_name,
                             const PropertiesNode& properties) {
-  if (instance_ == nullptr) return;
   PropertiesNode install_properties;
   install_properties.SetString("$ios_install_source", "");
   install_properties.MergeFrom(properties);
-  instance_->AddEvent("track", event_name, install_properties,
-                      instance_->distinct_id_, std::string());
+  AddEvent("track", event_name, install_properties, distinct_id_,
+           std::string());
 }
 
 void Sdk::ProfileSet(const PropertiesNode& properties) {
-  if (instance_ == nullptr) return;
-  instance_->AddEvent("profile_set", std::string(), properties,
-                      instance_->distinct_id_, std::string());
+  AddEvent("profile_set", std::string(), properties, distinct_id_,
+           std::string());
 }
 
 void Sdk::Login(const std::string& login_id) {
-  if (instance_ == nullptr) return;
   if (login_id.size() > kMaxIdLength) {
     std::cout << "loginId:" << login_id << "is beyond the maximum length 255"
               << std::endl;
@@ -149,34 +142,24 @@ void Sdk::Login(const std::string& login_id) {
     std::cerr << "The Login ID is empty." << std::endl;
     return;
   }
-  if (login_id == instance_->distinct_id_) return;
-  instance_->AddEvent("track_signup", "$SignUp", PropertiesNode(), login_id,
-                      instance_->distinct_id_);
-  instance_->distinct_id_ = login_id;
-  instance_->is_login_id_ = true;
+  if (login_id == distinct_id_) return;
+  AddEvent("track_signup", "$SignUp", PropertiesNode(), login_id, distinct_id_);
+  distinct_id_ = login_id;
+  is_login_id_ = true;
 }
 
 void Sdk::Identify(const std::string& distinct_id, bool is_login_id) {
-  if (instance_ == nullptr) return;
   // As with Login: records under an empty distinct id are unattributable.
   if (distinct_id.empty()) {
     std::cerr << "The Distinct ID is empty." << std::endl;
     return;
   }
-  if (is_login_id == instance_->is_login_id_ &&
-      distinct_id == instance_->distinct_id_) {
-    return;
-  }
-  instance_->distinct_id_ = distinct_id;
-  instance_->is_login_id_ = is_login_id;
+  distinct_id_ = distinct_id;
+  is_login_id_ = is_login_id;
 }
 
 void Sdk::FlushAsync(std::function<void(bool flushed)> done) {
-  if (instance_ == nullptr) {
-    done(false);
-    return;
-  }
-  instance_->worker_.RequestFlush(std::move(done));
+  worker_.RequestFlush(std::move(done));
 }
 
 bool Sdk::Flush() {
@@ -186,8 +169,6 @@ bool Sdk::Flush() {
   return flushed.get();
 }
 
-void Sdk::StopBackgroundWork() {
-  if (instance_ != nullptr) instance_->worker_.Stop();
-}
+void Sdk::StopBackgroundWork() { worker_.Stop(); }
 
 }  // namespace analytics

@@ -1,8 +1,11 @@
 #ifndef QUILLON_ANALYTICS_SDK_SDK_H_
 #define QUILLON_ANALYTICS_SDK_SDK_H_
 
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "analytics/sdk/flush_worker.h"
@@ -12,11 +15,11 @@
 
 namespace analytics {
 
-// The process-wide analytics SDK. Init creates the single instance once;
-// until then every operation does nothing (Flush returns false). The
-// instance holds the identity (distinct id and login flag), the super
+// The analytics SDK: the identity (distinct id and login flag), the super
 // properties laid onto every "track" and "track_signup" record, and the
-// staging store that queues and uploads records.
+// staging store that queues and uploads records. Its owner (the analytics
+// plugin) decides how long it lives; destroying it stops its background
+// work.
 //
 // Uploads run on the SDK's one background worker (see FlushWorker), within a
 // time budget of kFlushBudget per flush.
@@ -26,56 +29,68 @@ namespace analytics {
 // Records may be added on one thread while another flushes.
 class Sdk {
  public:
-  // Refuses an empty distinct id or one of 256 bytes or more (on every
-  // call). A second successful call keeps the first instance unchanged and
-  // returns true.
-  static bool Init(const std::string& staging_file_path,
-                   const std::string& server_url,
-                   const std::string& distinct_id, bool is_login_id,
-                   int32_t max_staging_records);
+  // Null, with a line on std::cerr, for an empty distinct id or one of 256
+  // bytes or more. Otherwise a new SDK with the "$lib" and "$lib_version"
+  // super properties; its worker is asked at once to trim a staging file an
+  // earlier run left past the limits.
+  static std::unique_ptr<Sdk> Create(
+      const std::filesystem::path& staging_file_path,
+      const std::string& server_url, const std::string& distinct_id,
+      bool is_login_id, int32_t max_staging_records);
 
-  // Switches the staging store's own messages; no effect before Init.
-  static void EnableLog(bool enable);
+  // Stops the background work first (see StopBackgroundWork).
+  ~Sdk();
+
+  Sdk(const Sdk&) = delete;
+  Sdk& operator=(const Sdk&) = delete;
+
+  // Switches the staging store's own messages.
+  void EnableLog(bool enable);
 
   // Merges `properties` into the super properties.
-  static void RegisterSuperProperties(const PropertiesNode& properties);
+  void RegisterSuperProperties(const PropertiesNode& properties);
 
-  // Stages a "track" record. Prints the event name (and, once initialised,
-  // the properties) to std::cout on every call.
-  static void Track(const std::string& event_name,
-                    const PropertiesNode& properties);
+  // Stages a "track" record. Prints the event name and the properties to
+  // std::cout on every call.
+  void Track(const std::string& event_name, const PropertiesNode& properties);
 
   // Stages a "track" record whose properties hold "$ios_install_source"
   // (empty unless the caller gives one).
-  static void TrackInstallation(const std::string& event_name,
-                                const PropertiesNode& properties);
+  void TrackInstallation(const std::string& event_name,
+                         const PropertiesNode& properties);
 
   // Stages a "profile_set" record; super properties are not merged.
-  static void ProfileSet(const PropertiesNode& properties);
+  void ProfileSet(const PropertiesNode& properties);
 
   // Stages a "$SignUp" record linking the current distinct id to
   // `login_id`, then makes `login_id` the distinct id with the login flag
   // set. Refuses an empty id or one of 256 bytes or more; does nothing when
   // `login_id` already is the distinct id.
-  static void Login(const std::string& login_id);
+  void Login(const std::string& login_id);
 
   // Sets the identity without making a record. Refuses an empty id.
-  static void Identify(const std::string& distinct_id, bool is_login_id);
+  void Identify(const std::string& distinct_id, bool is_login_id);
 
   // Hands a flush to the worker and returns at once. |done| is called once,
   // on the worker thread, with true when the queue was emptied: the staged
   // records are uploaded in batches of up to 30, oldest first, until the
   // queue is empty, the budget is spent or a batch cannot be delivered.
-  // Before Init, |done| is called at once with false.
-  static void FlushAsync(std::function<void(bool flushed)> done);
+  // May throw std::system_error when the worker cannot start; |done| is
+  // then not called.
+  void FlushAsync(std::function<void(bool flushed)> done);
 
   // FlushAsync, waiting for the result.
-  static bool Flush();
+  bool Flush();
 
   // Cuts a running upload off (its batch stays staged), answers waiting
-  // flushes with false and ends the worker thread within about 50 ms. A
-  // later flush starts the worker again.
-  static void StopBackgroundWork();
+  // flushes with false and ends the worker thread within about 100 ms,
+  // whatever another process holds. Final: later flushes answer false.
+  void StopBackgroundWork();
+
+  const std::string& server_url() const { return uploader_.server_url(); }
+  const std::filesystem::path& staging_file_path() const {
+    return staging_store_.staging_file_path();
+  }
 
   // How long one flush may take in all.
   static constexpr std::chrono::milliseconds kFlushBudget{10000};
@@ -83,18 +98,15 @@ class Sdk {
  private:
   friend class SdkTestPeer;
 
-  Sdk(const std::string& staging_file_path, const std::string& server_url,
-      const std::string& distinct_id, bool is_login_id,
-      int32_t max_staging_records);
+  Sdk(const std::filesystem::path& staging_file_path,
+      const std::string& server_url, const std::string& distinct_id,
+      bool is_login_id, int32_t max_staging_records);
 
   // Checks, merges, stamps and stages one record; false when a check
   // refused it (reported on std::cerr).
   bool AddEvent(const std::string& type, const std::string& event_name,
                 const PropertiesNode& properties,
                 const std::string& distinct_id, const std::string& original_id);
-
-  // Null until the first successful Init; never reset by the product.
-  static Sdk* instance_;
 
   PropertiesNode super_properties_;
   std::string distinct_id_;

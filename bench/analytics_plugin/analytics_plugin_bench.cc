@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "analytics/plugin/analytics_plugin.h"
-#include "analytics/sdk/testing/sdk_test_peer.h"
 #include "embedding/encodable_value.h"
 #include "embedding/engine_project.h"
 #include "embedding/flutter_engine.h"
@@ -110,12 +109,11 @@ void SetTempDirectory(const std::filesystem::path& path) {
 #endif
 }
 
-// An engine with the plugin attached, a fresh SDK and a temporary directory
-// of its own for the staging file.
+// An engine with a new plugin attached (whose "initialize" makes its SDK)
+// and a temporary directory of its own for the staging file.
 class PluginHarness {
  public:
   PluginHarness() {
-    analytics::SdkTestPeer::ResetForTesting();
     folder_ = std::filesystem::temp_directory_path() /
               ("quillon_plugin_bench_" + std::to_string(ProcessId()));
     std::filesystem::create_directories(folder_);
@@ -129,7 +127,6 @@ class PluginHarness {
   }
   ~PluginHarness() {
     engine_.reset();
-    analytics::SdkTestPeer::ResetForTesting();
     SetTempDirectory(std::filesystem::path());
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);

@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 
 #include <iostream>
+#include <memory>
 #include <streambuf>
 #include <string>
 #include <vector>
@@ -18,7 +19,6 @@
 #include "analytics/sdk/properties_node.h"
 #include "analytics/sdk/sdk.h"
 #include "analytics/sdk/staging_store.h"
-#include "analytics/sdk/testing/sdk_test_peer.h"
 
 namespace analytics {
 namespace {
@@ -85,24 +85,23 @@ class NullBuffer : public std::streambuf {
 };
 
 void BM_Track(benchmark::State& state) {
-  SdkTestPeer::ResetForTesting();
   // An unreachable server: nothing is flushed here.
-  Sdk::Init("analytics_bench_staging.json", "http://127.0.0.1:9/", "user_1",
-            false, 1000);
+  const std::unique_ptr<Sdk> sdk =
+      Sdk::Create("analytics_bench_staging.json", "http://127.0.0.1:9/",
+                  "user_1", false, 1000);
   PropertiesNode common;
   common.SetString("app_name", "quillon_pc");
   common.SetString("app_version", "1.2.7");
   common.SetString("channel", "stable");
-  Sdk::RegisterSuperProperties(common);
+  sdk->RegisterSuperProperties(common);
   const PropertiesNode properties = TenProperties();
   NullBuffer null_buffer;
   std::streambuf* old = std::cout.rdbuf(&null_buffer);
   for (auto _ : state) {
-    Sdk::Track("ButtonClicked", properties);
+    sdk->Track("ButtonClicked", properties);
   }
   std::cout.rdbuf(old);
   state.SetItemsProcessed(state.iterations());
-  SdkTestPeer::ResetForTesting();
 }
 BENCHMARK(BM_Track);
 

@@ -13,13 +13,10 @@
 #include "analytics/sdk/testing/sdk_test_peer.h"
 #include "gtest/gtest.h"
 #include "platform/clock.h"
-#include "platform/temp_directory.h"
 #include "tests/analytics_plugin/plugin_test_support.h"
 
 namespace analytics_plugin_test {
 namespace {
-
-using analytics::SdkTestPeer;
 
 // What std::get says when a value holds another alternative.
 std::string WrongTypeText() {
@@ -45,9 +42,8 @@ std::vector<std::string> PluginLines(const std::string& out) {
   return lines;
 }
 
-std::string SuperPropertiesText() {
-  return analytics::utils::ObjectNode::ToJsonString(
-      SdkTestPeer::super_properties());
+std::string SuperPropertiesText(const analytics::SdkTestPeer& sdk) {
+  return analytics::utils::ObjectNode::ToJsonString(sdk.super_properties());
 }
 
 // The number after |prefix| in |id|, or -1.
@@ -76,7 +72,7 @@ TEST_F(AnalyticsPluginTest,
   // Unknown names, a different letter case included, are not implemented.
   EXPECT_EQ(Call("Initialize", Args({})).kind, Reply::Kind::kNotImplemented);
   EXPECT_EQ(Call("track", Args({})).kind, Reply::Kind::kNotImplemented);
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
+  EXPECT_EQ(plugin_->sdk(), nullptr);
 }
 
 TEST_F(AnalyticsPluginTest, EndedRegistrarLeavesNoCallbackForQueuedMessages) {
@@ -118,7 +114,7 @@ TEST_F(AnalyticsPluginTest,
   EXPECT_EQ(failed.message, "分析SDK初始化失败");
   EXPECT_EQ(capture.err(), "The Distinct ID is too long, max length is 255.\n");
   expect_guarded("after a failed initialize");
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
+  EXPECT_EQ(plugin_->sdk(), nullptr);
 }
 
 TEST_F(AnalyticsPluginTest, InitializeNeedsAMapOfCorrectlyTypedSettings) {
@@ -137,7 +133,7 @@ TEST_F(AnalyticsPluginTest, InitializeNeedsAMapOfCorrectlyTypedSettings) {
     EXPECT_TRUE(reply.IsError("INITIALIZATION_ERROR")) << key << ": " << reply;
     EXPECT_EQ(reply.message, WrongTypeText());
   }
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
+  EXPECT_EQ(plugin_->sdk(), nullptr);
 }
 
 TEST_F(AnalyticsPluginTest, SettingsReadBeforeAWrongTypeStaySet) {
@@ -148,7 +144,7 @@ TEST_F(AnalyticsPluginTest, SettingsReadBeforeAWrongTypeStaySet) {
   StreamCapture capture;
   EXPECT_TRUE(Call("initialize", Args({{"distinctId", "u"}}))
                   .IsSuccess(EncodableValue(true)));
-  EXPECT_EQ(SdkTestPeer::server_url(), "http://kept.test/c");
+  EXPECT_EQ(plugin_->sdk()->server_url(), "http://kept.test/c");
   const std::vector<std::string> lines = PluginLines(capture.out());
   ASSERT_EQ(lines.size(), 4u) << capture.out();
   EXPECT_EQ(lines[1], "服务器地址: http://kept.test/c");
@@ -161,18 +157,17 @@ TEST_F(AnalyticsPluginTest, AnEmptyMapInitializesAnAnonymousUserQuietly) {
   const int64_t after = platform::CurrentTimeSeconds();
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
 
-  const int64_t seconds =
-      SecondsOf(SdkTestPeer::distinct_id(), "anonymous_user_");
-  EXPECT_GE(seconds, before) << SdkTestPeer::distinct_id();
+  const int64_t seconds = SecondsOf(Peer().distinct_id(), "anonymous_user_");
+  EXPECT_GE(seconds, before) << Peer().distinct_id();
   EXPECT_LE(seconds, after);
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
-  EXPECT_EQ(SdkTestPeer::server_url(), "");
-  EXPECT_EQ(SdkTestPeer::staging_store().staging_file_path(),
-            platform::TempDirectory() + "/analytics_data.json");
-  EXPECT_EQ(SdkTestPeer::staging_store().capacity(), 1000u);
-  EXPECT_EQ(SuperPropertiesText(), "{" + kCommonProperties + "}");
+  EXPECT_FALSE(Peer().is_login_id());
+  EXPECT_EQ(plugin_->sdk()->server_url(), "");
+  EXPECT_EQ(Peer().staging_store().staging_file_path(),
+            scratch_ / "analytics_data.json");
+  EXPECT_EQ(Peer().staging_store().capacity(), 1000u);
+  EXPECT_EQ(SuperPropertiesText(Peer()), "{" + kCommonProperties + "}");
   EXPECT_TRUE(Queued().empty()) << "no install event without activate";
-  EXPECT_FALSE(SdkTestPeer::staging_store().log_enabled());
+  EXPECT_FALSE(Peer().staging_store().log_enabled());
   EXPECT_EQ(capture.out(), "");
 }
 
@@ -180,8 +175,8 @@ TEST_F(AnalyticsPluginTest, IdentityArgumentsOfAnotherTypeAreIgnored) {
   const Reply reply =
       Initialize(EncodableMap{{"distinctId", 42}, {"isLoginId", "true"}});
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
-  EXPECT_GE(SecondsOf(SdkTestPeer::distinct_id(), "anonymous_user_"), 0);
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
+  EXPECT_GE(SecondsOf(Peer().distinct_id(), "anonymous_user_"), 0);
+  EXPECT_FALSE(Peer().is_login_id());
 }
 
 TEST_F(AnalyticsPluginTest, ADistinctIdOf255BytesIsTheLongestAccepted) {
@@ -191,8 +186,8 @@ TEST_F(AnalyticsPluginTest, ADistinctIdOf255BytesIsTheLongestAccepted) {
   const Reply reply = Initialize(
       EncodableMap{{"distinctId", std::string(255, 'x')}, {"isLoginId", true}});
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
-  EXPECT_EQ(SdkTestPeer::distinct_id(), std::string(255, 'x'));
-  EXPECT_TRUE(SdkTestPeer::is_login_id());
+  EXPECT_EQ(Peer().distinct_id(), std::string(255, 'x'));
+  EXPECT_TRUE(Peer().is_login_id());
 }
 
 TEST_F(AnalyticsPluginTest, AFailingTemporaryDirectoryAnswersSdkInitError) {
@@ -201,7 +196,7 @@ TEST_F(AnalyticsPluginTest, AFailingTemporaryDirectoryAnswersSdkInitError) {
   EXPECT_TRUE(reply.IsError("SDK_INIT_ERROR")) << reply;
   EXPECT_EQ(reply.message.rfind("SDK初始化异常: ", 0), 0u) << reply.message;
   EXPECT_GT(reply.message.size(), std::string("SDK初始化异常: ").size());
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
+  EXPECT_EQ(plugin_->sdk(), nullptr);
   EXPECT_TRUE(Call("flush").IsError("NOT_INITIALIZED"));
 }
 
@@ -210,8 +205,7 @@ TEST_F(AnalyticsPluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
   const Reply reply = Initialize(EncodableMap{
       {"enableLog", true}, {"activate", true}, {"distinctId", "user-1"}});
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
-  const std::string staging =
-      platform::TempDirectory() + "/analytics_data.json";
+  const std::string staging = (scratch_ / "analytics_data.json").u8string();
   EXPECT_EQ(capture.out(),
             "TrackInstallation(AppInstall) sent\n"
             "分析SDK初始化成功!\n"
@@ -230,12 +224,17 @@ TEST_F(AnalyticsPluginTest, LoggingShowsTheInstallEventBeforeTheSettings) {
             "{\"$ios_install_source\":\"\"," + kCommonProperties + "}");
 }
 
-TEST_F(AnalyticsPluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
+TEST_F(AnalyticsPluginTest, ASecondInitializeKeepsTheFirstSdk) {
   ASSERT_TRUE(Initialize(EncodableMap{{"distinctId", "first"},
                                       {"appName", "one"},
                                       {"appVersion", "1.0"},
                                       {"channel", "beta"}})
                   .IsSuccess(EncodableValue(true)));
+  const analytics::Sdk* first = plugin_->sdk();
+  const std::string staging = (scratch_ / "analytics_data.json").u8string();
+  // Another temporary directory by now: the staging file stays where it was.
+  std::filesystem::create_directories(scratch_ / "later");
+  ScopedTempDirectory later(scratch_ / "later");
   StreamCapture capture;
   const Reply reply =
       Call("initialize", Args({{"serverUrl", "http://second.test/c"},
@@ -244,21 +243,32 @@ TEST_F(AnalyticsPluginTest, ASecondInitializeKeepsTheFirstSdkSettings) {
                                {"activate", true},
                                {"appName", "two"}}));
   ASSERT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
+  EXPECT_EQ(plugin_->sdk(), first);
   const std::vector<std::string> lines = PluginLines(capture.out());
   ASSERT_EQ(lines.size(), 5u) << capture.out();
-  EXPECT_EQ(lines[2], "服务器地址: http://second.test/c");
+  EXPECT_EQ(lines[2], "分析SDK已初始化，继续使用服务器地址: " + server_url_);
+  EXPECT_EQ(lines[3], "数据暂存文件: " + staging);
   EXPECT_EQ(lines[4], "默认用户ID: second");
-  // The SDK keeps its first identity and server; common properties and the
-  // store's logging follow the latest call.
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "first");
-  EXPECT_EQ(SdkTestPeer::server_url(), server_url_);
-  EXPECT_TRUE(SdkTestPeer::staging_store().log_enabled());
-  EXPECT_EQ(SuperPropertiesText(),
+  // The SDK keeps its first identity, server and file; common properties and
+  // the store's logging follow the latest call.
+  EXPECT_EQ(Peer().distinct_id(), "first");
+  EXPECT_EQ(plugin_->sdk()->server_url(), server_url_);
+  EXPECT_EQ(Peer().staging_store().staging_file_path(), staging);
+  EXPECT_TRUE(Peer().staging_store().log_enabled());
+  EXPECT_EQ(SuperPropertiesText(Peer()),
             "{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\",\"app_name\":\"two\","
             "\"app_version\":\"\",\"channel\":\"\"}");
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_NE(queued[0].find("\"distinct_id\":\"first\""), std::string::npos);
+
+  // The first server given again: nothing to point out.
+  StreamCapture again;
+  ASSERT_TRUE(Initialize(EncodableMap{{"enableLog", true}, {"activate", false}})
+                  .IsSuccess(EncodableValue(true)));
+  const std::vector<std::string> same = PluginLines(again.out());
+  ASSERT_EQ(same.size(), 4u) << again.out();
+  EXPECT_EQ(same[1], "服务器地址: " + server_url_);
 }
 
 TEST_F(AnalyticsPluginTest, TrackEventArgumentErrors) {
@@ -459,13 +469,13 @@ TEST_F(AnalyticsPluginTest, LoginAndLogoutMoveTheIdentity) {
     const Reply reply = Call("login", arguments);
     EXPECT_TRUE(reply.IsSuccess(EncodableValue(true))) << reply;
   }
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "anon");
+  EXPECT_EQ(Peer().distinct_id(), "anon");
   EXPECT_TRUE(Queued().empty());
 
   EXPECT_TRUE(Call("login", Args({{"userId", "member"}}))
                   .IsSuccess(EncodableValue(true)));
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "member");
-  EXPECT_TRUE(SdkTestPeer::is_login_id());
+  EXPECT_EQ(Peer().distinct_id(), "member");
+  EXPECT_TRUE(Peer().is_login_id());
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_NE(queued[0].find("\"distinct_id\":\"member\",\"event\":\"$SignUp\""),
@@ -478,10 +488,10 @@ TEST_F(AnalyticsPluginTest, LoginAndLogoutMoveTheIdentity) {
   EXPECT_TRUE(
       Call("logout", Args({{"ignored", 1}})).IsSuccess(EncodableValue(true)));
   const int64_t after = platform::CurrentTimeSeconds();
-  const std::string anonymous = SdkTestPeer::distinct_id();
+  const std::string anonymous = Peer().distinct_id();
   EXPECT_GE(SecondsOf(anonymous, "anonymous_user_"), before) << anonymous;
   EXPECT_LE(SecondsOf(anonymous, "anonymous_user_"), after);
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
+  EXPECT_FALSE(Peer().is_login_id());
   EXPECT_EQ(Queued().size(), 1u) << "logout makes no record";
 
   EXPECT_EQ(

@@ -171,12 +171,11 @@ inline EncodableMap Map(
   return EncodableMap(entries);
 }
 
-// Every test gets an uninitialised SDK, a temporary directory of its own
-// (where the staging file goes) and an engine with the plugin registered.
+// Every test gets an engine with a new plugin (and so no SDK yet) registered
+// and a temporary directory of its own, where the staging file goes.
 class AnalyticsPluginTest : public testing::Test {
  protected:
   void SetUp() override {
-    analytics::SdkTestPeer::ResetForTesting();
     StandinEngineResetControls();
     StandinEngineSetScriptedUi(0);
     scratch_ = MakeScratchFolder();
@@ -188,13 +187,13 @@ class AnalyticsPluginTest : public testing::Test {
     FlutterDesktopPluginRegistrarRef registrar =
         engine_->RegistrarForPlugin("AnalyticsPlugin");
     ASSERT_NE(registrar, nullptr);
-    analytics::AnalyticsPlugin::RegisterWithRegistrar(registrar);
+    plugin_ = analytics::AnalyticsPlugin::RegisterWithRegistrar(registrar);
+    ASSERT_NE(plugin_, nullptr);
   }
 
   void TearDown() override {
     engine_.reset();  // ends the registrar, which destroys the plugin
     temp_.reset();
-    analytics::SdkTestPeer::ResetForTesting();
     std::error_code ignored;
     std::filesystem::remove_all(scratch_, ignored);
     EXPECT_EQ(StandinEngineLiveEngineCount(), 0);
@@ -250,15 +249,19 @@ class AnalyticsPluginTest : public testing::Test {
     return Initialize(std::move(arguments));
   }
 
-  static std::vector<std::string> Queued() {
-    return analytics::SdkTestPeer::QueuedRecords(
-        analytics::SdkTestPeer::staging_store());
+  // The plugin's SDK, which a successful "initialize" must have made.
+  analytics::SdkTestPeer Peer() const {
+    return analytics::SdkTestPeer(*plugin_->sdk());
   }
+
+  std::vector<std::string> Queued() const { return Peer().QueuedRecords(); }
 
   std::filesystem::path scratch_;
   std::unique_ptr<ScopedTempDirectory> temp_;
   std::unique_ptr<flutter::FlutterEngine> engine_;
   FlutterDesktopEngineRef handle_ = nullptr;
+  // Owned by the engine's registrar.
+  analytics::AnalyticsPlugin* plugin_ = nullptr;
   // Nothing listens there: uploads fail at once.
   std::string server_url_ = "http://127.0.0.1:9/unused";
 };

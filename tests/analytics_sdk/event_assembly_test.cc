@@ -41,15 +41,15 @@ TEST(MakeTrackIdTest, NeverNegativeNorLongerThanNineDigits) {
 using AddEventTest = SdkTest;
 
 TEST_F(AddEventTest, InstallRecordHasTheDocumentedLayout) {
-  ASSERT_TRUE(Sdk::Init(folder_.File("analytics_data.json"), kUnreachableUrl,
-                        "anonymous_user_1733457600", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("analytics_data.json"), kUnreachableUrl,
+                    "anonymous_user_1733457600", false, 1000));
   PropertiesNode app;
   app.SetString("app_name", "");
   app.SetString("app_version", "");
   app.SetString("channel", "");
-  Sdk::RegisterSuperProperties(app);
+  sdk_->RegisterSuperProperties(app);
   const int64_t before = NowMillis();
-  Sdk::TrackInstallation("AppInstall", PropertiesNode());
+  sdk_->TrackInstallation("AppInstall", PropertiesNode());
   const int64_t after = NowMillis();
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
@@ -67,18 +67,15 @@ TEST_F(AddEventTest, InstallRecordHasTheDocumentedLayout) {
 }
 
 TEST_F(AddEventTest, EventNameLengthAndRuleMessagesHaveNoLineEnd) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   StreamCapture capture;
-  EXPECT_TRUE(SdkTestPeer::AddEvent("track", std::string(100, 'e'),
-                                    PropertiesNode(), "u", ""));
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", std::string(101, 'e'),
-                                     PropertiesNode(), "u", ""));
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", "", PropertiesNode(), "u", ""));
-  EXPECT_FALSE(
-      SdkTestPeer::AddEvent("track", "9lives", PropertiesNode(), "u", ""));
-  EXPECT_FALSE(
-      SdkTestPeer::AddEvent("track", "a-b", PropertiesNode(), "u", ""));
+  EXPECT_TRUE(Peer().AddEvent("track", std::string(100, 'e'), PropertiesNode(),
+                              "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", std::string(101, 'e'), PropertiesNode(),
+                               "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "", PropertiesNode(), "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "9lives", PropertiesNode(), "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "a-b", PropertiesNode(), "u", ""));
   EXPECT_EQ(capture.err(),
             "The Event Name is empty or too long, max length is 100"
             "The Event Name is empty or too long, max length is 100"
@@ -88,19 +85,18 @@ TEST_F(AddEventTest, EventNameLengthAndRuleMessagesHaveNoLineEnd) {
 }
 
 TEST_F(AddEventTest, PropertyKeysAreCheckedBeforeTheEventName) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   StreamCapture capture;
   PropertiesNode long_key;
   long_key.SetInt(std::string(101, 'k'), 1);
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", "bad name", long_key, "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "bad name", long_key, "u", ""));
   PropertiesNode bad_key;
   bad_key.SetInt("ok", 1);
   bad_key.SetInt("not ok", 2);
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", "fine", bad_key, "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "fine", bad_key, "u", ""));
   PropertiesNode empty_key;
   empty_key.SetInt("", 1);
-  EXPECT_FALSE(SdkTestPeer::AddEvent("profile_set", "", empty_key, "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("profile_set", "", empty_key, "u", ""));
   EXPECT_EQ(capture.err(),
             "The Property Key is empty or too long, max length is 100"
             "The Property Key need to be a valid variable name."
@@ -109,15 +105,14 @@ TEST_F(AddEventTest, PropertyKeysAreCheckedBeforeTheEventName) {
 }
 
 TEST_F(AddEventTest, ReservedKeysMustHoldTheirKinds) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   StreamCapture capture;
   PropertiesNode time_as_text;
   time_as_text.SetString("$time", "2025-01-01");
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", "e", time_as_text, "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "e", time_as_text, "u", ""));
   PropertiesNode project_as_int;
   project_as_int.SetInt("$project", 5);
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track", "e", project_as_int, "u", ""));
+  EXPECT_FALSE(Peer().AddEvent("track", "e", project_as_int, "u", ""));
   EXPECT_EQ(capture.err(),
             "The property '$time' should be DateTime type."
             "The property '$project' should be String type.");
@@ -125,17 +120,16 @@ TEST_F(AddEventTest, ReservedKeysMustHoldTheirKinds) {
 }
 
 TEST_F(AddEventTest, TimeAndProjectAreLiftedOutOfTheProperties) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   PropertiesNode properties;
   properties.SetDateTime("$time", 1700000000, 250);
   properties.SetString("$project", "proj");
   properties.SetInt("x", 1);
-  ASSERT_TRUE(SdkTestPeer::AddEvent("track", "e", properties, "u", ""));
+  ASSERT_TRUE(Peer().AddEvent("track", "e", properties, "u", ""));
   PropertiesNode negative_ms;
   negative_ms.SetDateTime("$time", 10, -5);
   negative_ms.SetString("$project", "");
-  ASSERT_TRUE(SdkTestPeer::AddEvent("track", "e", negative_ms, "u", ""));
+  ASSERT_TRUE(Peer().AddEvent("track", "e", negative_ms, "u", ""));
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 2u);
   EXPECT_EQ(Normalized(queued[0]),
@@ -151,10 +145,10 @@ TEST_F(AddEventTest, TimeAndProjectAreLiftedOutOfTheProperties) {
 
 TEST_F(AddEventTest, ProfileSetHasNoEventNorCommonPropertiesButTheLoginMark) {
   ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "member", true, 1000));
+      Start(folder_.File("s.json"), kUnreachableUrl, "member", true, 1000));
   PropertiesNode properties;
   properties.SetString("city", "Z");
-  Sdk::ProfileSet(properties);
+  sdk_->ProfileSet(properties);
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_EQ(Normalized(queued[0]),
@@ -166,16 +160,15 @@ TEST_F(AddEventTest, ProfileSetHasNoEventNorCommonPropertiesButTheLoginMark) {
 }
 
 TEST_F(AddEventTest, SignupOriginalIdLimits) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   StreamCapture capture;
   const std::string id255(255, 'o');
-  EXPECT_TRUE(SdkTestPeer::AddEvent("track_signup", "$SignUp", PropertiesNode(),
-                                    "new", id255));
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track_signup", "$SignUp",
-                                     PropertiesNode(), "new", id255 + "o"));
-  EXPECT_FALSE(SdkTestPeer::AddEvent("track_signup", "$SignUp",
-                                     PropertiesNode(), "new", ""));
+  EXPECT_TRUE(Peer().AddEvent("track_signup", "$SignUp", PropertiesNode(),
+                              "new", id255));
+  EXPECT_FALSE(Peer().AddEvent("track_signup", "$SignUp", PropertiesNode(),
+                               "new", id255 + "o"));
+  EXPECT_FALSE(
+      Peer().AddEvent("track_signup", "$SignUp", PropertiesNode(), "new", ""));
   EXPECT_EQ(capture.err(),
             "The Original ID is too long, max length is 255.\n"
             "The Original ID is empty.\n");
@@ -187,16 +180,15 @@ TEST_F(AddEventTest, SignupOriginalIdLimits) {
 }
 
 TEST_F(AddEventTest, CallerPropertiesWinOverCommonOnesButNotOverLib) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   StreamCapture quiet;
   PropertiesNode properties;
   properties.SetString("$lib", "dart");
   properties.SetBool("$is_login_id", false);
   properties.SetString("distinct_id", "inner");  // not reserved
-  Sdk::Track("e", properties);
-  Sdk::Identify("u", true);
-  Sdk::Track("e", properties);
+  sdk_->Track("e", properties);
+  sdk_->Identify("u", true);
+  sdk_->Track("e", properties);
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 2u);
   const std::string lib =
@@ -212,12 +204,10 @@ TEST_F(AddEventTest, CallerPropertiesWinOverCommonOnesButNotOverLib) {
 }
 
 TEST_F(AddEventTest, InvalidDistinctIdIsLeftOutButTheRecordIsStaged) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
-  Sdk::Identify("bad\xFF", false);
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  sdk_->Identify("bad\xFF", false);
   StreamCapture capture;
-  EXPECT_TRUE(
-      SdkTestPeer::AddEvent("track", "e", PropertiesNode(), "bad\xFF", ""));
+  EXPECT_TRUE(Peer().AddEvent("track", "e", PropertiesNode(), "bad\xFF", ""));
   EXPECT_EQ(capture.err(),
             "String property 'distinct_id' is not valid UTF-8 string, value: "
             "bad\xFF\n");
@@ -227,15 +217,14 @@ TEST_F(AddEventTest, InvalidDistinctIdIsLeftOutButTheRecordIsStaged) {
 }
 
 TEST_F(AddEventTest, CommonPropertiesAreNotCheckedButCannotMisplaceTheTime) {
-  ASSERT_TRUE(
-      Sdk::Init(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
+  ASSERT_TRUE(Start(folder_.File("s.json"), kUnreachableUrl, "u", false, 1000));
   PropertiesNode common;
   common.SetString("$time", "not a date");
   common.SetInt("$project", 3);
   common.SetInt("odd key", 1);
-  Sdk::RegisterSuperProperties(common);
+  sdk_->RegisterSuperProperties(common);
   const int64_t before = NowMillis();
-  ASSERT_TRUE(SdkTestPeer::AddEvent("track", "e", PropertiesNode(), "u", ""));
+  ASSERT_TRUE(Peer().AddEvent("track", "e", PropertiesNode(), "u", ""));
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_GE(IntField(queued[0], "time"), before);

@@ -45,16 +45,15 @@ class FlushTest : public SdkTest {
   }
 
   bool InitWithCapacity(int32_t capacity) {
-    return Sdk::Init(staging_file_, server_->UploadUrl(), "user", false,
-                     capacity);
+    return Start(staging_file_, server_->UploadUrl(), "user", false, capacity);
   }
 
   // Tracks events whose "seq" runs from `first` to `last`.
-  static void TrackRange(int first, int last) {
+  void TrackRange(int first, int last) {
     for (int seq = first; seq <= last; ++seq) {
       PropertiesNode properties;
       properties.SetInt("seq", seq);
-      Sdk::Track("numbered", properties);
+      sdk_->Track("numbered", properties);
     }
   }
 
@@ -66,11 +65,11 @@ TEST_F(FlushTest, OverCapacityTheNewestRecordsGoInOrderInBatchesOfThirty) {
   ASSERT_TRUE(InitWithCapacity(1000));
   StreamCapture capture;
   TrackRange(1, 1001);
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   EXPECT_EQ(capture.err(),
             "Analytics SDK dropped 1 oldest staged records: more than 1000 "
             "records or 16777216 bytes\n");
-  EXPECT_EQ(SdkTestPeer::staging_store().QueueLength(), 0u);
+  EXPECT_EQ(Peer().staging_store().QueueLength(), 0u);
 
   const std::vector<long long> received = Sequence(server_->Records());
   ASSERT_EQ(received.size(), 1000u);
@@ -87,7 +86,7 @@ TEST_F(FlushTest, SixtyFiveRecordsGoAsThirtyThirtyFive) {
   ASSERT_TRUE(InitWithCapacity(1000));
   StreamCapture capture;
   TrackRange(1, 65);
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   std::vector<size_t> sizes;
   for (const std::string& batch : server_->Batches()) {
     sizes.push_back(RecordsIn(batch));
@@ -102,7 +101,7 @@ TEST_F(FlushTest, AFailingBatchIsRetriedWithinTheFlushAndSentOnce) {
   TrackRange(1, 65);
   const std::vector<std::string> staged = Queued();
   ASSERT_TRUE(server_->AnswerStatus(503, "busy", 2));
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   EXPECT_EQ(capture.err(),
             "Analytics SDK send failed: busy\n"
             "Analytics SDK send failed: busy\n");
@@ -114,11 +113,11 @@ TEST_F(FlushTest, AFailingBatchIsRetriedWithinTheFlushAndSentOnce) {
 
 TEST_F(FlushTest, ABatchOfOneIsTheRecordBetweenBrackets) {
   ASSERT_TRUE(InitWithCapacity(1000));
-  Sdk::EnableLog(true);
+  sdk_->EnableLog(true);
   StreamCapture capture;
-  Sdk::ProfileSet(PropertiesNode());
+  sdk_->ProfileSet(PropertiesNode());
   const std::string record = Queued().at(0);
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   EXPECT_EQ(server_->Batches(), (std::vector<std::string>{"[" + record + "]"}));
   EXPECT_NE(capture.out().find("flush record : [" + record + "]\n"),
             std::string::npos);
@@ -131,7 +130,7 @@ TEST_F(FlushTest, StagingFileRecordsAreSentAheadOfNewOnesAndOnlyOnce) {
   ASSERT_TRUE(InitWithCapacity(1000));
   StreamCapture capture;
   TrackRange(1, 1);
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   EXPECT_EQ(ReadFile(staging_file_), "");
   EXPECT_EQ(Sequence(server_->Records()), (std::vector<long long>{-2, -1, 1}));
   EXPECT_EQ(server_->Records().at(0), old1);
@@ -252,7 +251,7 @@ TEST_F(FlushTest, TheBatchesOfARoundShareOneConnection) {
   ASSERT_TRUE(InitWithCapacity(1000));
   StreamCapture capture;
   TrackRange(1, 65);
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   const std::vector<std::string> requests = server_->Requests();
   ASSERT_EQ(requests.size(), 3u);
   const auto port = [](const std::string& entry) {
@@ -268,11 +267,11 @@ TEST_F(FlushTest, AFlushDuringARoundIsAnsweredByALaterRound) {
   TrackRange(1, 1);
   ASSERT_TRUE(server_->Delay(0.5, 1));
   std::promise<bool> first, second;
-  Sdk::FlushAsync([&](bool flushed) { first.set_value(flushed); });
+  sdk_->FlushAsync([&](bool flushed) { first.set_value(flushed); });
   std::this_thread::sleep_for(std::chrono::milliseconds(150));
   TrackRange(2, 2);
   std::vector<long long> seen_by_second;
-  Sdk::FlushAsync([&](bool flushed) {
+  sdk_->FlushAsync([&](bool flushed) {
     seen_by_second = Sequence(server_->Records());
     second.set_value(flushed);
   });
@@ -290,7 +289,7 @@ TEST_F(FlushTest, StoppingCutsTheTrimOfAHugeFileShort) {
   EXPECT_LT(SecondsSince(init), 0.1) << "the caller never reads the file";
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
   const Clock::time_point start = Clock::now();
-  Sdk::StopBackgroundWork();
+  sdk_->StopBackgroundWork();
   EXPECT_LT(SecondsSince(start), 0.5);
   EXPECT_EQ(std::filesystem::file_size(staging_file_), 1u << 30);
 }
@@ -302,10 +301,10 @@ TEST_F(FlushTest, StoppingCutsAnUploadOffAndKeepsItsBatch) {
   const std::vector<std::string> staged = Queued();
   ASSERT_TRUE(server_->Delay(5, 1));
   std::promise<bool> answer;
-  Sdk::FlushAsync([&](bool flushed) { answer.set_value(flushed); });
+  sdk_->FlushAsync([&](bool flushed) { answer.set_value(flushed); });
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   const Clock::time_point start = Clock::now();
-  Sdk::StopBackgroundWork();
+  sdk_->StopBackgroundWork();
   EXPECT_LT(SecondsSince(start), 0.5);
   EXPECT_FALSE(answer.get_future().get());
   EXPECT_EQ(Queued(), staged);
@@ -314,13 +313,14 @@ TEST_F(FlushTest, StoppingCutsAnUploadOffAndKeepsItsBatch) {
 
 // One thread tracks numbered events while another keeps flushing against a
 // slow server. Returns the numbers the server received, in order.
-std::vector<long long> TrackWhileFlushing(CollectionServer& server, int count) {
+std::vector<long long> TrackWhileFlushing(Sdk& sdk, CollectionServer& server,
+                                          int count) {
   std::atomic<bool> adding{true};
   std::thread adder([&] {
     for (int seq = 1; seq <= count; ++seq) {
       PropertiesNode properties;
       properties.SetInt("seq", seq);
-      Sdk::Track("numbered", properties);
+      sdk.Track("numbered", properties);
       if (seq % 10 == 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
       }
@@ -329,14 +329,14 @@ std::vector<long long> TrackWhileFlushing(CollectionServer& server, int count) {
   });
   std::thread flusher([&] {
     while (adding) {
-      Sdk::Flush();
+      sdk.Flush();
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
   });
   adder.join();
   flusher.join();
   // Once nothing is added any more the queue drains completely.
-  for (int attempt = 0; attempt < 5 && !Sdk::Flush(); ++attempt) {
+  for (int attempt = 0; attempt < 5 && !sdk.Flush(); ++attempt) {
   }
   return Sequence(server.Records());
 }
@@ -351,8 +351,9 @@ TEST_F(FlushTest, ConcurrentAddsAndFlushesLoseAndRepeatNothing) {
   ASSERT_TRUE(InitWithCapacity(10000));
   ASSERT_TRUE(server_->Delay(0.1));
   StreamCapture capture;
-  const std::vector<long long> received = TrackWhileFlushing(*server_, 300);
-  EXPECT_EQ(SdkTestPeer::staging_store().QueueLength(), 0u);
+  const std::vector<long long> received =
+      TrackWhileFlushing(*sdk_, *server_, 300);
+  EXPECT_EQ(Peer().staging_store().QueueLength(), 0u);
   ASSERT_EQ(received.size(), 300u);
   ExpectStrictlyIncreasing(received);
   EXPECT_GT(server_->Stats().uploads, 1);
@@ -366,7 +367,8 @@ TEST_F(FlushTest, ConcurrentAddsAndFailingFlushesKeepOrderAndLoseNothing) {
   flaky.times = 4;
   ASSERT_TRUE(server_->Configure(flaky));
   StreamCapture capture;
-  const std::vector<long long> received = TrackWhileFlushing(*server_, 300);
+  const std::vector<long long> received =
+      TrackWhileFlushing(*sdk_, *server_, 300);
   EXPECT_EQ(server_->Stats().refused, 4);
   ASSERT_EQ(received.size(), 300u);
   ExpectStrictlyIncreasing(received);
@@ -376,7 +378,8 @@ TEST_F(FlushTest, ConcurrentAddsPastCapacityDropOnlyOlderRecords) {
   ASSERT_TRUE(InitWithCapacity(50));
   ASSERT_TRUE(server_->Delay(0.1));
   StreamCapture capture;
-  const std::vector<long long> received = TrackWhileFlushing(*server_, 300);
+  const std::vector<long long> received =
+      TrackWhileFlushing(*sdk_, *server_, 300);
   ExpectStrictlyIncreasing(received);
   // The adder outpaces a server that takes 0.1 s per batch.
   EXPECT_LT(received.size(), 300u);

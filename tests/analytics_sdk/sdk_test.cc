@@ -1,5 +1,6 @@
 #include "analytics/sdk/sdk.h"
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -14,72 +15,46 @@ using test_support::StreamCapture;
 
 class SdkOperationsTest : public SdkTest {
  protected:
-  bool InitAs(const std::string& distinct_id, bool is_login_id) {
-    return Sdk::Init(folder_.File("staging.json"), kUnreachableUrl, distinct_id,
-                     is_login_id, 1000);
+  bool StartAs(const std::string& distinct_id, bool is_login_id) {
+    return Start(folder_.File("staging.json"), kUnreachableUrl, distinct_id,
+                 is_login_id, 1000);
   }
 };
 
-TEST_F(SdkOperationsTest, InitChecksTheDistinctIdLength) {
+TEST_F(SdkOperationsTest, CreateChecksTheDistinctIdLength) {
   StreamCapture capture;
-  EXPECT_FALSE(InitAs("", false));
-  EXPECT_FALSE(InitAs(std::string(256, 'd'), false));
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
+  EXPECT_FALSE(StartAs("", false));
+  EXPECT_FALSE(StartAs(std::string(256, 'd'), false));
   EXPECT_EQ(capture.err(),
             "The Distinct ID is empty.\n"
             "The Distinct ID is too long, max length is 255.\n");
-  EXPECT_TRUE(InitAs(std::string(255, 'd'), false));
-  EXPECT_TRUE(SdkTestPeer::HasInstance());
+  EXPECT_TRUE(StartAs(std::string(255, 'd'), false));
 }
 
-TEST_F(SdkOperationsTest, ASecondInitKeepsTheFirstSettings) {
-  ASSERT_TRUE(Sdk::Init(folder_.File("first.json"), "http://127.0.0.1:9/first",
-                        "first", false, 5));
-  EXPECT_TRUE(Sdk::Init(folder_.File("second.json"),
-                        "http://127.0.0.1:9/second", "second", true, 7));
-  {
-    StreamCapture capture;
-    EXPECT_FALSE(Sdk::Init(folder_.File("third.json"), "x", "", true, 9));
-    EXPECT_EQ(capture.err(), "The Distinct ID is empty.\n");
-  }
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "first");
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
-  StagingStore& store = SdkTestPeer::staging_store();
-  EXPECT_EQ(store.staging_file_path(), folder_.File("first.json"));
-  EXPECT_EQ(SdkTestPeer::server_url(), "http://127.0.0.1:9/first");
+TEST_F(SdkOperationsTest, ANewSdkHoldsItsSettingsWithTheStoreQuiet) {
+  // A name outside ASCII reaches the store unchanged.
+  const std::filesystem::path file =
+      folder_.path() / std::filesystem::u8path(u8"\u00e9t\u00e9.json");
+  ASSERT_TRUE(Start(file, "http://127.0.0.1:9/first", "first", true, 5));
+  EXPECT_EQ(sdk_->staging_file_path(), file);
+  EXPECT_EQ(sdk_->server_url(), "http://127.0.0.1:9/first");
+  EXPECT_EQ(Peer().distinct_id(), "first");
+  EXPECT_TRUE(Peer().is_login_id());
+  StagingStore& store = Peer().staging_store();
+  EXPECT_EQ(store.staging_file_path(), file);
   EXPECT_EQ(store.capacity(), 5u);
-  EXPECT_EQ(SdkTestPeer::super_properties().size(), 2u);
-}
-
-TEST_F(SdkOperationsTest, OperationsBeforeInitDoNothing) {
-  StreamCapture capture;
-  PropertiesNode properties;
-  properties.SetInt("n", 1);
-  Sdk::EnableLog(true);
-  Sdk::RegisterSuperProperties(properties);
-  Sdk::Track("before", properties);
-  Sdk::TrackInstallation("AppInstall", properties);
-  Sdk::ProfileSet(properties);
-  Sdk::Login("someone");
-  Sdk::Identify("someone", true);
-  EXPECT_FALSE(Sdk::Flush());
-  EXPECT_FALSE(SdkTestPeer::HasInstance());
-  EXPECT_EQ(capture.out(), "Sdk Track: before\n");
-  EXPECT_EQ(capture.err(), "");
-
-  // The log switch given before Init is not remembered.
-  ASSERT_TRUE(InitAs("u", false));
-  EXPECT_FALSE(SdkTestPeer::staging_store().log_enabled());
-  EXPECT_EQ(SdkTestPeer::super_properties().size(), 2u);
+  EXPECT_FALSE(store.log_enabled());
+  EXPECT_EQ(utils::ObjectNode::ToJsonString(Peer().super_properties()),
+            "{\"$lib\":\"cpp\",\"$lib_version\":\"1.1.1\"}");
 }
 
 TEST_F(SdkOperationsTest, TrackPrintsTheNameAndPropertiesWhateverTheLogFlag) {
-  ASSERT_TRUE(InitAs("u", false));
+  ASSERT_TRUE(StartAs("u", false));
   PropertiesNode properties;
   properties.SetInt("n", 1);
   StreamCapture capture;
-  Sdk::Track("clicked", properties);
-  Sdk::Track("bad name", PropertiesNode());
+  sdk_->Track("clicked", properties);
+  sdk_->Track("bad name", PropertiesNode());
   EXPECT_EQ(capture.out(),
             "Sdk Track: clicked\nSdk Track properties: {\"n\":1}\n"
             "Sdk Track: bad name\nSdk Track properties: {}\n");
@@ -87,27 +62,27 @@ TEST_F(SdkOperationsTest, TrackPrintsTheNameAndPropertiesWhateverTheLogFlag) {
 }
 
 TEST_F(SdkOperationsTest, EnableLogAfterInitSwitchesTheStoreMessages) {
-  ASSERT_TRUE(InitAs("u", false));
-  Sdk::EnableLog(true);
+  ASSERT_TRUE(StartAs("u", false));
+  sdk_->EnableLog(true);
   StreamCapture capture;
-  Sdk::ProfileSet(PropertiesNode());
+  sdk_->ProfileSet(PropertiesNode());
   ASSERT_EQ(Queued().size(), 1u);
   EXPECT_EQ(capture.out(), "add record:" + Queued()[0] + "\n");
 }
 
 TEST_F(SdkOperationsTest, LoginWithTheCurrentIdChangesNothing) {
-  ASSERT_TRUE(InitAs("same", false));
-  Sdk::Login("same");
+  ASSERT_TRUE(StartAs("same", false));
+  sdk_->Login("same");
   EXPECT_TRUE(Queued().empty());
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
+  EXPECT_FALSE(Peer().is_login_id());
 }
 
 TEST_F(SdkOperationsTest, LoginStagesASignupAndMovesTheIdentity) {
-  ASSERT_TRUE(InitAs("anon", false));
-  Sdk::Login("member1");
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "member1");
-  EXPECT_TRUE(SdkTestPeer::is_login_id());
-  Sdk::Login("member2");
+  ASSERT_TRUE(StartAs("anon", false));
+  sdk_->Login("member1");
+  EXPECT_EQ(Peer().distinct_id(), "member1");
+  EXPECT_TRUE(Peer().is_login_id());
+  sdk_->Login("member2");
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 2u);
   // The first signup was made while anonymous, so it has no login mark.
@@ -124,44 +99,44 @@ TEST_F(SdkOperationsTest, LoginStagesASignupAndMovesTheIdentity) {
 }
 
 TEST_F(SdkOperationsTest, LoginRefusesTooLongAndEmptyIds) {
-  ASSERT_TRUE(InitAs("anon", false));
+  ASSERT_TRUE(StartAs("anon", false));
   const std::string too_long(256, 'L');
   StreamCapture capture;
-  Sdk::Login(too_long);
-  Sdk::Login("");
+  sdk_->Login(too_long);
+  sdk_->Login("");
   EXPECT_EQ(capture.out(),
             "loginId:" + too_long + "is beyond the maximum length 255\n");
   EXPECT_EQ(capture.err(), "The Login ID is empty.\n");
   EXPECT_TRUE(Queued().empty());
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "anon");
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
-  Sdk::Login(std::string(255, 'L'));
-  EXPECT_EQ(SdkTestPeer::distinct_id(), std::string(255, 'L'));
+  EXPECT_EQ(Peer().distinct_id(), "anon");
+  EXPECT_FALSE(Peer().is_login_id());
+  sdk_->Login(std::string(255, 'L'));
+  EXPECT_EQ(Peer().distinct_id(), std::string(255, 'L'));
 }
 
 TEST_F(SdkOperationsTest, IdentifySetsTheIdentityWithoutARecord) {
-  ASSERT_TRUE(InitAs("anon", true));
-  Sdk::Identify("anon", true);
-  EXPECT_TRUE(SdkTestPeer::is_login_id());
-  Sdk::Identify("anon", false);
-  EXPECT_FALSE(SdkTestPeer::is_login_id());
-  Sdk::Identify("anonymous_user_1733457600", false);
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "anonymous_user_1733457600");
+  ASSERT_TRUE(StartAs("anon", true));
+  sdk_->Identify("anon", true);
+  EXPECT_TRUE(Peer().is_login_id());
+  sdk_->Identify("anon", false);
+  EXPECT_FALSE(Peer().is_login_id());
+  sdk_->Identify("anonymous_user_1733457600", false);
+  EXPECT_EQ(Peer().distinct_id(), "anonymous_user_1733457600");
   {
     StreamCapture capture;
-    Sdk::Identify("", false);
+    sdk_->Identify("", false);
     EXPECT_EQ(capture.err(), "The Distinct ID is empty.\n");
   }
-  EXPECT_EQ(SdkTestPeer::distinct_id(), "anonymous_user_1733457600");
+  EXPECT_EQ(Peer().distinct_id(), "anonymous_user_1733457600");
   EXPECT_TRUE(Queued().empty());
 }
 
 TEST_F(SdkOperationsTest, TrackInstallationAddsAnInstallSourceCallersMayGive) {
-  ASSERT_TRUE(InitAs("u", false));
-  Sdk::TrackInstallation("AppInstall", PropertiesNode());
+  ASSERT_TRUE(StartAs("u", false));
+  sdk_->TrackInstallation("AppInstall", PropertiesNode());
   PropertiesNode source;
   source.SetString("$ios_install_source", "store");
-  Sdk::TrackInstallation("AppInstall", source);
+  sdk_->TrackInstallation("AppInstall", source);
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 2u);
   EXPECT_NE(queued[0].find("\"properties\":{\"$ios_install_source\":\"\","),
@@ -172,16 +147,16 @@ TEST_F(SdkOperationsTest, TrackInstallationAddsAnInstallSourceCallersMayGive) {
 }
 
 TEST_F(SdkOperationsTest, SuperPropertiesReachTrackButNotProfileRecords) {
-  ASSERT_TRUE(InitAs("u", false));
+  ASSERT_TRUE(StartAs("u", false));
   PropertiesNode common;
   common.SetString("channel", "beta");
-  Sdk::RegisterSuperProperties(common);
+  sdk_->RegisterSuperProperties(common);
   common.SetString("channel", "stable");
   common.SetInt("build", 7);
-  Sdk::RegisterSuperProperties(common);
+  sdk_->RegisterSuperProperties(common);
   StreamCapture quiet;
-  Sdk::Track("e", PropertiesNode());
-  Sdk::ProfileSet(PropertiesNode());
+  sdk_->Track("e", PropertiesNode());
+  sdk_->ProfileSet(PropertiesNode());
   const std::vector<std::string> queued = Queued();
   ASSERT_EQ(queued.size(), 2u);
   EXPECT_NE(queued[0].find("\"properties\":{\"$lib\":\"cpp\","
@@ -192,19 +167,19 @@ TEST_F(SdkOperationsTest, SuperPropertiesReachTrackButNotProfileRecords) {
 }
 
 TEST_F(SdkOperationsTest, FlushOfAnEmptyQueueSendsNothing) {
-  ASSERT_TRUE(InitAs("u", false));
+  ASSERT_TRUE(StartAs("u", false));
   StreamCapture capture;
-  EXPECT_TRUE(Sdk::Flush());
+  EXPECT_TRUE(sdk_->Flush());
   // The address is unreachable, so any request would have printed a failure.
   EXPECT_EQ(capture.err(), "");
 }
 
 TEST_F(SdkOperationsTest, FlushFailureKeepsTheRecordsInOrder) {
-  ASSERT_TRUE(InitAs("u", false));
-  for (int i = 0; i < 3; ++i) Sdk::ProfileSet(PropertiesNode());
+  ASSERT_TRUE(StartAs("u", false));
+  for (int i = 0; i < 3; ++i) sdk_->ProfileSet(PropertiesNode());
   const std::vector<std::string> before = Queued();
   StreamCapture capture;
-  EXPECT_FALSE(Sdk::Flush());
+  EXPECT_FALSE(sdk_->Flush());
   EXPECT_EQ(capture.err().rfind("Analytics SDK send failed: ", 0), 0u);
   EXPECT_EQ(Queued(), before);
 }

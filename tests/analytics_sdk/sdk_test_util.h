@@ -1,14 +1,17 @@
 #ifndef QUILLON_TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
 #define QUILLON_TESTS_ANALYTICS_SDK_SDK_TEST_UTIL_H_
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "analytics/sdk/sdk.h"
 #include "analytics/sdk/testing/sdk_test_peer.h"
 #include "gtest/gtest.h"
 
@@ -38,6 +41,7 @@ class ScratchFolder {
   ScratchFolder(const ScratchFolder&) = delete;
   ScratchFolder& operator=(const ScratchFolder&) = delete;
 
+  const std::filesystem::path& path() const { return path_; }
   std::string File(const std::string& name) const {
     return (path_ / name).string();
   }
@@ -95,17 +99,24 @@ inline bool WriteGibibyteLine(const std::string& path) {
   return std::fclose(file) == 0 && written;
 }
 
-// Starts every test with no SDK instance and leaves none behind.
+// Gives every test a scratch folder and the SDK it starts, destroyed (and
+// so stopped) before the folder goes.
 class SdkTest : public testing::Test {
  protected:
-  SdkTest() { SdkTestPeer::ResetForTesting(); }
-  ~SdkTest() override { SdkTestPeer::ResetForTesting(); }
-
-  std::vector<std::string> Queued() {
-    return SdkTestPeer::QueuedRecords(SdkTestPeer::staging_store());
+  // Makes sdk_ by Sdk::Create; false when it refused.
+  bool Start(const std::filesystem::path& staging_file_path,
+             const std::string& server_url, const std::string& distinct_id,
+             bool is_login_id, int32_t max_staging_records) {
+    sdk_ = Sdk::Create(staging_file_path, server_url, distinct_id, is_login_id,
+                       max_staging_records);
+    return sdk_ != nullptr;
   }
 
+  SdkTestPeer Peer() { return SdkTestPeer(*sdk_); }
+  std::vector<std::string> Queued() { return Peer().QueuedRecords(); }
+
   ScratchFolder folder_;
+  std::unique_ptr<Sdk> sdk_;
 };
 
 }  // namespace analytics

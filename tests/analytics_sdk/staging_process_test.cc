@@ -128,10 +128,10 @@ constexpr int kKilledExitCode = 128 + 9;
   std::abort();
 }
 
-void TrackNumbered(int seq) {
+void TrackNumbered(Sdk& sdk, int seq) {
   PropertiesNode properties;
   properties.SetInt("seq", seq);
-  Sdk::Track("numbered", properties);
+  sdk.Track("numbered", properties);
 }
 
 // The child's part; skipped unless this program was started as a child.
@@ -139,18 +139,20 @@ TEST(StagingChild, DISABLED_TrackAndFinish) {
   const std::string mode = Env("QUILLON_CHILD_MODE");
   if (mode.empty()) GTEST_SKIP();
   test_support::StreamCapture quiet;
-  ASSERT_TRUE(Sdk::Init(Env("QUILLON_CHILD_PATH"), Env("QUILLON_CHILD_URL"),
-                        "child", false, 1000));
+  const std::unique_ptr<Sdk> sdk =
+      Sdk::Create(Env("QUILLON_CHILD_PATH"), Env("QUILLON_CHILD_URL"), "child",
+                  false, 1000);
+  ASSERT_NE(sdk, nullptr);
   const int first = std::atoi(Env("QUILLON_CHILD_FIRST").c_str());
   const int count = std::atoi(Env("QUILLON_CHILD_COUNT").c_str());
   for (int seq = first; seq < first + count; ++seq) {
-    TrackNumbered(seq);
-    if (mode == "share" && (seq - first) % 10 == 9) Sdk::Flush();
+    TrackNumbered(*sdk, seq);
+    if (mode == "share" && (seq - first) % 10 == 9) sdk->Flush();
   }
   if (mode == "kill") DieAtOnce();
-  for (int attempt = 0; attempt < 3 && !Sdk::Flush(); ++attempt) {
+  for (int attempt = 0; attempt < 3 && !sdk->Flush(); ++attempt) {
   }
-  Sdk::StopBackgroundWork();
+  sdk->StopBackgroundWork();
 }
 
 std::vector<long long> Range(int first, int count) {
@@ -180,9 +182,8 @@ TEST_F(StagingProcessTest, AProcessKilledAfterTrackingLosesNothing) {
   // The next start uploads them with their original text, each once.
   const std::string staged = ReadFile(staging_file_);
   test_support::StreamCapture quiet;
-  ASSERT_TRUE(
-      Sdk::Init(staging_file_, server_->UploadUrl(), "next", false, 1000));
-  EXPECT_TRUE(Sdk::Flush());
+  ASSERT_TRUE(Start(staging_file_, server_->UploadUrl(), "next", false, 1000));
+  EXPECT_TRUE(sdk_->Flush());
   const std::vector<std::string> records = server_->Records();
   EXPECT_EQ(Sequence(records), Range(1, 50));
   std::string sent;
@@ -202,9 +203,8 @@ TEST_F(StagingProcessTest, TwoProcessesOnOneFileNeitherLoseNorRepeat) {
   EXPECT_EQ(detached.Wait(), 0);
   // Whatever either left behind goes now.
   test_support::StreamCapture quiet;
-  ASSERT_TRUE(
-      Sdk::Init(staging_file_, server_->UploadUrl(), "after", false, 1000));
-  EXPECT_TRUE(Sdk::Flush());
+  ASSERT_TRUE(Start(staging_file_, server_->UploadUrl(), "after", false, 1000));
+  EXPECT_TRUE(sdk_->Flush());
 
   std::vector<long long> received = Sequence(server_->Records());
   std::vector<long long> from_main, from_detached;

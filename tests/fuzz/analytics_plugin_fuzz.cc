@@ -112,20 +112,35 @@ void OnReply(const uint8_t* data, size_t size, void* user_data) {
   answer->bytes.assign(data, data + size);
 }
 
+// The staging files go to a folder of this process.
+void UseOwnTemporaryFolder() {
+  const std::filesystem::path folder =
+      std::filesystem::temp_directory_path() /
+      ("quillon_plugin_fuzz_" + std::to_string(getpid()));
+  std::filesystem::create_directories(folder);
+  setenv("TMPDIR", folder.string().c_str(), 1);
+}
+
+// An engine with a new plugin, and so no SDK yet: every input starts alike.
 class Harness {
  public:
   Harness() {
-    const std::filesystem::path folder =
-        std::filesystem::temp_directory_path() /
-        ("quillon_plugin_fuzz_" + std::to_string(getpid()));
-    std::filesystem::create_directories(folder);
-    setenv("TMPDIR", folder.string().c_str(), 1);
-    StandinEngineSetScriptedUi(0);
     engine_ = std::make_unique<flutter::FlutterEngine>(
         flutter::EngineProject(L"data"));
     handle_ = StandinEngineLatestEngine();
-    analytics::AnalyticsPlugin::RegisterWithRegistrar(
+    plugin_ = analytics::AnalyticsPlugin::RegisterWithRegistrar(
         engine_->RegistrarForPlugin("AnalyticsPlugin"));
+    fuzz::Check(plugin_ != nullptr, "the plugin was not registered");
+  }
+
+  // Every record the plugin's SDK, if any, has queued must be valid JSON.
+  void CheckQueuedRecords() const {
+    if (plugin_->sdk() == nullptr) return;
+    for (const std::string& record :
+         analytics::SdkTestPeer(*plugin_->sdk()).QueuedRecords()) {
+      fuzz::Check(fuzz::IsValidJson(record),
+                  "a queued record is not valid JSON");
+    }
   }
 
   // Takes the engine's turns and runs the UI thread's tasks until |answer|
@@ -150,7 +165,7 @@ class Harness {
     if (answer.count == 0) {
       // A "flush" retries the unreachable server for its whole budget;
       // stopping the worker must still answer it, once.
-      analytics::Sdk::StopBackgroundWork();
+      if (plugin_->sdk() != nullptr) plugin_->sdk()->StopBackgroundWork();
       Pump(answer, std::chrono::seconds(5));
     }
     fuzz::Check(answer.count == 1, "a call was not answered exactly once");
@@ -166,30 +181,27 @@ class Harness {
  private:
   std::unique_ptr<flutter::FlutterEngine> engine_;
   FlutterDesktopEngineRef handle_ = nullptr;
+  // Owned by the engine's registrar.
+  analytics::AnalyticsPlugin* plugin_ = nullptr;
 };
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::QuietStandardStreams();
+  UseOwnTemporaryFolder();
+  StandinEngineSetScriptedUi(0);
   return 0;
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static Harness* harness = new Harness();
+  Harness harness;
   FuzzedDataProvider input(data, size);
-  analytics::SdkTestPeer::ResetForTesting();
   for (int calls = 0; calls < 6 && input.remaining_bytes() > 0; ++calls) {
     const char* method = kMethods[input.ConsumeIntegralInRange<size_t>(
         0, std::size(kMethods) - 1)];
-    harness->Call(method, MakeValue(input, 0));
-    if (analytics::SdkTestPeer::HasInstance()) {
-      for (const std::string& record : analytics::SdkTestPeer::QueuedRecords(
-               analytics::SdkTestPeer::staging_store())) {
-        fuzz::Check(fuzz::IsValidJson(record),
-                    "a queued record is not valid JSON");
-      }
-    }
+    harness.Call(method, MakeValue(input, 0));
+    harness.CheckQueuedRecords();
   }
   return 0;
 }

@@ -10,31 +10,29 @@
 
 namespace analytics {
 
-// Test-only access to the SDK's single instance and to a staging store's
-// queue. The product never links this; tests use it to start every case from
-// an uninitialised SDK and to look at what was staged.
+// Test-only access to one SDK's private state. The product never links
+// this; tests use it to look at what an SDK holds and staged.
 class SdkTestPeer {
  public:
-  // Destroys the instance, if any, so that the next Sdk::Init creates a new
-  // one. Call only while no other thread uses the SDK.
-  static void ResetForTesting();
+  // |sdk| must outlive the peer.
+  explicit SdkTestPeer(Sdk& sdk) : sdk_(sdk) {}
 
-  static bool HasInstance();
-  // The instance's fields; the instance must exist.
-  static const std::string& distinct_id();
-  static bool is_login_id();
-  static const PropertiesNode& super_properties();
-  static StagingStore& staging_store();
-  static const std::string& server_url();
+  const std::string& distinct_id() const;
+  bool is_login_id() const;
+  const PropertiesNode& super_properties() const;
+  StagingStore& staging_store() const;
 
-  // Sdk::AddEvent on the instance, which must exist.
-  static bool AddEvent(const std::string& type, const std::string& event_name,
-                       const PropertiesNode& properties,
-                       const std::string& distinct_id,
-                       const std::string& original_id);
+  // Sdk::AddEvent.
+  bool AddEvent(const std::string& type, const std::string& event_name,
+                const PropertiesNode& properties,
+                const std::string& distinct_id,
+                const std::string& original_id) const;
 
-  // A copy of the queued record texts, oldest first.
-  static std::vector<std::string> QueuedRecords(StagingStore& store);
+  // A copy of the SDK's queued record texts, oldest first.
+  std::vector<std::string> QueuedRecords() const;
+
+ private:
+  Sdk& sdk_;
 };
 
 }  // namespace analytics
