@@ -288,13 +288,14 @@ FileResult StagingFile::Scan(bool compact, Patience patience,
   FileResult result = ReadQueue(nullptr, patience.stop, scan);
   if (!result.done() || !compact) return result;
   uint64_t kept_bytes = 0;
-  for (const std::string& record : scan->records)
+  for (const std::string& record : scan->records) {
     kept_bytes += record.size() + 1;
-  if (scan->over_capacity + scan->overlong + scan->not_records == 0 &&
-      kept_bytes == scan->file_bytes) {
-    return result;
   }
-  return Rewrite(scan->records, patience.stop);
+  if (scan->over_capacity + scan->overlong + scan->not_records != 0 ||
+      kept_bytes != scan->file_bytes) {
+    scan->trim = Rewrite(scan->records, patience.stop);
+  }
+  return result;
 }
 
 FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,

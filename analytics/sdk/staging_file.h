@@ -31,6 +31,9 @@ struct StagingScan {
   size_t overlong = 0;       // lines longer than max_record_bytes
   size_t not_records = 0;    // other lines that are not empty
   uint64_t file_bytes = 0;
+  // How the rewrite to exactly the queue went, when one was asked for and
+  // needed; the file then still holds what was dropped.
+  platform::FileResult trim;
 };
 
 // How long an operation waits for another holder of the file: at most
@@ -83,8 +86,9 @@ class StagingFile {
                               Patience patience, size_t* appended);
 
   // Reads the queue into *|scan|. With |compact|, rewrites the file to hold
-  // exactly the queue when anything was dropped or skipped. Stopped by
-  // |patience|'s stop, the result is kBusy and *|scan| partial.
+  // exactly the queue when anything was dropped or skipped (see
+  // StagingScan::trim: the result is the read's). Stopped by |patience|'s
+  // stop, the result is kBusy and *|scan| partial.
   platform::FileResult Scan(bool compact, Patience patience, StagingScan* scan);
 
   // Removes |sent| from the front of the queue (see DropSentFront) and what

@@ -189,17 +189,19 @@ FileResult StagingStore::Scan(Patience patience,
   StagingScan scan;
   const FileResult result = file_.Scan(true, patience, &scan);
   if (result.done()) Counted(scan);
+  // What could not be trimmed is read past again next time; the queue
+  // itself is whole.
+  if (scan.trim.status == FileStatus::kFailed) {
+    std::cerr << "Analytics SDK could not trim the staging file "
+              << PathText(file_) << ": " << scan.trim.reason << std::endl;
+  }
   *queue = std::move(scan.records);
   return result;
 }
 
 void StagingStore::Compact(const std::atomic<bool>* stop) {
   std::vector<std::string> ignored;
-  const FileResult result = Scan(Patience{1000, stop}, &ignored);
-  if (result.status == FileStatus::kFailed) {
-    std::cerr << "Analytics SDK could not trim the staging file "
-              << PathText(file_) << ": " << result.reason << std::endl;
-  }
+  Scan(Patience{1000, stop}, &ignored);
 }
 
 FileResult StagingStore::RemoveSent(const std::vector<std::string>& sent,
