@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/interprocess_lock.h"
+#include "platform/thread_gate.h"
 
 namespace platform {
 
@@ -142,12 +143,7 @@ bool InterProcessLock::Acquire(int timeout_ms, bool wait_for_this_process) {
   if (impl_->mutex == nullptr) return false;
   using Clock = std::chrono::steady_clock;
   const auto start = Clock::now();
-  if (!wait_for_this_process) {
-    if (!impl_->threads.try_lock()) return false;
-  } else if (timeout_ms < 0) {
-    impl_->threads.lock();
-  } else if (!impl_->threads.try_lock_for(
-                 std::chrono::milliseconds(timeout_ms))) {
+  if (!EnterThreadGate(impl_->threads, timeout_ms, wait_for_this_process)) {
     return false;
   }
   DWORD wait = INFINITE;
