@@ -22,7 +22,7 @@ constexpr size_t kAppendUnderWay = 0;
 constexpr size_t kGeneration = 1;
 // How often a wait for the lock looks at its stop flag.
 constexpr int kLockSliceMs = 25;
-constexpr size_t kRewritePiece = 64 * 1024;
+constexpr size_t kRewritePiece = size_t{64} * 1024;
 
 FileResult LockedOut() {
   return {FileStatus::kBusy, "another process holds the staging file's lock"};
