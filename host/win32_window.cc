@@ -431,16 +431,18 @@ LRESULT Win32Window::HitTestBorders(HWND window, LPARAM lparam) const {
       static_cast<int16_t>(static_cast<uint16_t>((lparam >> 16) & 0xFFFF));
   RECT bounds{};
   GetWindowRect(window, &bounds);
-  if (x < bounds.left || x > bounds.right || y < bounds.top ||
-      y > bounds.bottom) {
+  // The right and bottom edges are exclusive: the window's last pixel is one
+  // short of them, and the band counts from there, as from the first pixel.
+  if (x < bounds.left || x >= bounds.right || y < bounds.top ||
+      y >= bounds.bottom) {
     return HTCLIENT;
   }
 
   const SIZE band = ResizeBand(window);
   const bool left = x < bounds.left + band.cx;
-  const bool right = x > bounds.right - band.cx;
+  const bool right = x >= bounds.right - band.cx;
   const bool top = y < bounds.top + band.cy;
-  const bool bottom = y > bounds.bottom - band.cy;
+  const bool bottom = y >= bounds.bottom - band.cy;
   if (left && top) return HTTOPLEFT;
   if (right && top) return HTTOPRIGHT;
   if (left && bottom) return HTBOTTOMLEFT;

@@ -238,12 +238,10 @@ TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
   // A window left of and above the primary monitor's origin has negative
   // screen coordinates, which the hit test must read as signed.
   struct Case {
-    Win32Window::Point origin;
+    POINT origin;
     UINT dpi;
   };
-  const Case cases[] = {{Win32Window::Point(100, 50), 96},
-                        {Win32Window::Point(-300, -200), 96},
-                        {Win32Window::Point(40, 30), 192}};
+  const Case cases[] = {{{100, 50}, 96}, {{-300, -200}, 96}, {{40, 30}, 192}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.origin.x << " at " << c.dpi);
     StandinEngineSetDpiOverride(c.dpi);
@@ -251,46 +249,46 @@ TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
     ASSERT_GE(band.cx, 4);
     ASSERT_GE(band.cy, 4);
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", c.origin, Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     HWND handle = window.GetHandle();
+    SetWindowPos(handle, nullptr, c.origin.x, c.origin.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RECT r = WindowBounds(handle);
+    // The first and last pixel of each direction; right and bottom are
+    // exclusive.
+    const int first_x = r.left, last_x = r.right - 1;
+    const int first_y = r.top, last_y = r.bottom - 1;
     const int mid_x = (r.left + r.right) / 2;
     const int mid_y = (r.top + r.bottom) / 2;
-    const int bx = band.cx;
-    const int by = band.cy;
-    struct Probe {
-      int x;
-      int y;
-      LRESULT expected;
+    const auto hit = [handle](int x, int y) {
+      return SendMessageW(handle, WM_NCHITTEST, 0, ScreenPoint(x, y));
     };
-    const Probe probes[] = {
-        {r.left + 3, r.top + 3, HTTOPLEFT},
-        {r.right - 3, r.top + 3, HTTOPRIGHT},
-        {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
-        {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
-        {r.left, mid_y, HTLEFT},
-        {r.left + bx - 1, mid_y, HTLEFT},
-        {r.left + bx, mid_y, HTCLIENT},
-        {r.right, mid_y, HTRIGHT},
-        {r.right - bx + 1, mid_y, HTRIGHT},
-        {r.right - bx, mid_y, HTCLIENT},
-        {mid_x, r.top, HTTOP},
-        {mid_x, r.top + by - 1, HTTOP},
-        {mid_x, r.top + by, HTCLIENT},
-        {mid_x, r.bottom, HTBOTTOM},
-        {mid_x, r.bottom - by + 1, HTBOTTOM},
-        {mid_x, r.bottom - by, HTCLIENT},
-        {r.left + bx - 1, r.top + by, HTLEFT},
-        {r.left + bx, r.top + by - 1, HTTOP},
-        {mid_x, mid_y, HTCLIENT},
-        // Outside the window: never a border.
-        {r.left - 1, r.top + 3, HTCLIENT},
-        {mid_x, r.bottom + 1, HTCLIENT},
-    };
-    for (const Probe& p : probes) {
-      EXPECT_EQ(SendMessageW(handle, WM_NCHITTEST, 0, ScreenPoint(p.x, p.y)),
-                p.expected)
-          << "at " << p.x - r.left << "," << p.y - r.top;
+    // The same depth into the band from either side gives the same answer.
+    for (int depth = 0; depth <= band.cx + 1; ++depth) {
+      SCOPED_TRACE(depth);
+      const bool in_band = depth < band.cx;
+      EXPECT_EQ(hit(first_x + depth, mid_y), in_band ? HTLEFT : HTCLIENT);
+      EXPECT_EQ(hit(last_x - depth, mid_y), in_band ? HTRIGHT : HTCLIENT);
+      EXPECT_EQ(hit(mid_x, first_y + depth),
+                depth < band.cy ? HTTOP : HTCLIENT);
+      EXPECT_EQ(hit(mid_x, last_y - depth),
+                depth < band.cy ? HTBOTTOM : HTCLIENT);
+    }
+    EXPECT_EQ(hit(first_x + 3, first_y + 3), HTTOPLEFT);
+    EXPECT_EQ(hit(last_x - 3, first_y + 3), HTTOPRIGHT);
+    EXPECT_EQ(hit(first_x + 3, last_y - 3), HTBOTTOMLEFT);
+    EXPECT_EQ(hit(last_x - 3, last_y - 3), HTBOTTOMRIGHT);
+    EXPECT_EQ(hit(first_x + band.cx - 1, first_y + band.cy), HTLEFT);
+    EXPECT_EQ(hit(first_x + band.cx, first_y + band.cy - 1), HTTOP);
+    EXPECT_EQ(hit(mid_x, mid_y), HTCLIENT);
+    // Outside the window, one pixel past any edge or corner: never a border.
+    for (const POINT outside :
+         {POINT{first_x - 1, mid_y}, POINT{last_x + 1, mid_y},
+          POINT{mid_x, first_y - 1}, POINT{mid_x, last_y + 1},
+          POINT{first_x - 1, first_y - 1}, POINT{last_x + 1, last_y + 1},
+          POINT{last_x + 1, first_y}, POINT{first_x, last_y + 1}}) {
+      EXPECT_EQ(hit(outside.x, outside.y), HTCLIENT)
+          << "at " << outside.x - r.left << "," << outside.y - r.top;
     }
   }
 }
