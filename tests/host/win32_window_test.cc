@@ -8,6 +8,7 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
@@ -38,6 +39,7 @@ std::vector<DwmRequest> g_dwm_requests;
 HRESULT g_corner_answer = E_INVALIDARG;
 std::vector<MARGINS> g_frame_extensions;
 UINT g_auto_hide_edges = 0;
+int g_auto_hide_queries = 0;
 
 HRESULT WINAPI RecordDwmRequest(HWND window, DWORD attribute, LPCVOID value,
                                 DWORD size) {
@@ -54,7 +56,10 @@ HRESULT WINAPI RecordFrameExtension(HWND, const MARGINS* margins) {
   return S_OK;
 }
 
-UINT AutoHideEdges(const RECT&) { return g_auto_hide_edges; }
+UINT AutoHideEdges(const RECT&) {
+  ++g_auto_hide_queries;
+  return g_auto_hide_edges;
+}
 
 std::vector<DwmRequest> RequestsFor(DWORD attribute) {
   std::vector<DwmRequest> found;
@@ -154,19 +159,31 @@ class Win32WindowTest : public ::testing::Test {
   ThemeSetting theme_;
 };
 
-TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
+RECT PrimaryWorkArea() {
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
+                  &info);
+  return info.rcWork;
+}
+
+TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupFittedToTheWorkArea) {
+  // One monitor under Wine, with a taskbar: 1080 px do not fit its height.
+  const RECT work = PrimaryWorkArea();
+  const LONG work_width = work.right - work.left;
+  const LONG work_height = work.bottom - work.top;
+  ASSERT_LT(work_height, 1080);
   struct Case {
     UINT dpi;
-    RECT expected;
+    SIZE scaled;  // 1280 x 720 logical pixels at that DPI
   };
-  // 144 DPI: everything times 1.5; 120 DPI: 10 * 1.25 = 12.5 truncates to 12.
-  const Case cases[] = {{96, {10, 10, 1290, 730}},
-                        {144, {15, 15, 1935, 1095}},
-                        {120, {12, 12, 1612, 912}}};
+  const Case cases[] = {
+      {96, {1280, 720}}, {144, {1920, 1080}}, {120, {1600, 900}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dpi);
     StandinEngineSetDpiOverride(c.dpi);
     Win32Window window;
+    // The origin no longer places the window: it opens centred.
     ASSERT_TRUE(window.Create(L"quillon_pc", Win32Window::Point(10, 10),
                               Win32Window::Size(1280, 720)));
     HWND handle = window.GetHandle();
@@ -187,10 +204,15 @@ TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
     EXPECT_STREQ(text, kAppWindowClassName);
 
     const RECT bounds = WindowBounds(handle);
-    EXPECT_EQ(bounds.left, c.expected.left);
-    EXPECT_EQ(bounds.top, c.expected.top);
-    EXPECT_EQ(bounds.right, c.expected.right);
-    EXPECT_EQ(bounds.bottom, c.expected.bottom);
+    const LONG width = bounds.right - bounds.left;
+    const LONG height = bounds.bottom - bounds.top;
+    EXPECT_EQ(width, std::min(c.scaled.cx, work_width));
+    EXPECT_EQ(height, std::min(c.scaled.cy, work_height));
+    EXPECT_EQ(bounds.left - work.left, (work_width - width) / 2);
+    EXPECT_EQ(bounds.top - work.top, (work_height - height) / 2);
+    const RECT client = window.ClientArea();
+    EXPECT_EQ(client.right, width);
+    EXPECT_EQ(client.bottom, height);
   }
 }
 
@@ -477,11 +499,21 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
                {ABE_RIGHT, {0, 0, 2, 0}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.edge);
-    g_auto_hide_edges = 1u << c.edge;
     Win32Window window;
     ASSERT_TRUE(CreateStandard(window));
     HWND handle = window.GetHandle();
+    // The taskbar moves to another edge, which the system announces.
+    g_auto_hide_edges = 1u << c.edge;
+    SendMessageW(handle, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+    g_auto_hide_queries = 0;
     ShowWindow(handle, SW_MAXIMIZE);
+    // Later size negotiations of the maximised window ask no more.
+    for (int i = 0; i < 2; ++i) {
+      SetWindowPos(handle, nullptr, 0, 0, 0, 0,
+                   SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER |
+                       SWP_NOACTIVATE);
+    }
+    EXPECT_EQ(g_auto_hide_queries, 1);
     const RECT work = WorkAreaOf(handle);
     const RECT client = ClientOnScreen(handle);
     EXPECT_EQ(client.left - work.left, c.inset.left);
@@ -489,6 +521,40 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
     EXPECT_EQ(work.right - client.right, c.inset.right);
     EXPECT_EQ(work.bottom - client.bottom, c.inset.bottom);
   }
+}
+
+// Capped by its own WM_GETMINMAXINFO, as the frame caps the application's.
+class CappedWindow : public Win32Window {
+ protected:
+  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,
+                        LPARAM lparam) override {
+    if (message == WM_GETMINMAXINFO) {
+      reinterpret_cast<MINMAXINFO*>(lparam)->ptMaxTrackSize = {600, 400};
+      return 0;
+    }
+    return Win32Window::HandleMessage(window, message, wparam, lparam);
+  }
+};
+
+TEST_F(Win32WindowTest, MaximisedCappedWindowKeepsItsClientAreaInsideItself) {
+  g_auto_hide_edges = 1u << ABE_TOP;
+  CappedWindow window;
+  ASSERT_TRUE(CreateStandard(window));
+  HWND handle = window.GetHandle();
+  ShowWindow(handle, SW_MAXIMIZE);
+  ASSERT_TRUE(IsZoomed(handle));
+  const RECT bounds = WindowBounds(handle);
+  ASSERT_EQ(bounds.right - bounds.left, 600);
+  const RECT work = WorkAreaOf(handle);
+  const RECT client = ClientOnScreen(handle);
+  // What of the window lies in the work area, less the taskbar's gap.
+  RECT expected{};
+  IntersectRect(&expected, &bounds, &work);
+  expected.top = std::max(expected.top, work.top + 2);
+  EXPECT_TRUE(EqualRect(&client, &expected))
+      << client.left << "," << client.top << "," << client.right << ","
+      << client.bottom << " in " << bounds.left << "," << bounds.top << ","
+      << bounds.right << "," << bounds.bottom;
 }
 
 TEST_F(Win32WindowTest, DpiChangeMovesToSuggestedRectangle) {
@@ -714,14 +780,25 @@ TEST_F(Win32WindowTest, ThemeFollowsAppsUseLightTheme) {
   EXPECT_EQ(dark[0].value, TRUE);
   EXPECT_EQ(dark[0].size, 4u);
 
-  // Only a colorisation change reads the setting again.
+  // A colorisation change or the app mode's own announcement reads the
+  // setting again; other settings do not.
   ThemeSetting::Set(1);
   SendMessageW(handle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(100, 100));
+  SendMessageW(handle, WM_SETTINGCHANGE, 0,
+               reinterpret_cast<LPARAM>(L"Policy"));
+  SendMessageW(handle, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
   EXPECT_EQ(RequestsFor(kDarkModeAttribute).size(), 1u);
   EXPECT_EQ(SendMessageW(handle, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
   dark = RequestsFor(kDarkModeAttribute);
   ASSERT_EQ(dark.size(), 2u);
   EXPECT_EQ(dark[1].value, FALSE);
+  ThemeSetting::Set(0);
+  SendMessageW(handle, WM_SETTINGCHANGE, 0,
+               reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  dark = RequestsFor(kDarkModeAttribute);
+  ASSERT_EQ(dark.size(), 3u);
+  EXPECT_EQ(dark[2].window, handle);
+  EXPECT_EQ(dark[2].value, TRUE);
 }
 
 TEST_F(Win32WindowTest, ThemeLeftAloneWithoutAReadableSetting) {
