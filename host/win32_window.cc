@@ -260,14 +260,21 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   ApplySystemTheme(window);
   dwm_corners_ = RequestDwmCorners(window);
   if (dwm_corners_) {
-    // The first WM_SIZE came before DWM was asked.
-    SetWindowRgn(window, nullptr, TRUE);
+    // The first WM_SIZE came before DWM was asked; the window is hidden, so
+    // nothing needs repainting.
+    SetWindowRgn(window, nullptr, FALSE);
   } else {
     RECT bounds{};
     GetWindowRect(window, &bounds);
     UpdateWindowRegion(window, bounds.right - bounds.left,
                        bounds.bottom - bounds.top, WindowDpi(window));
   }
+  // The client area is computed anew with the window's own WM_NCCALCSIZE now
+  // that everything it depends on is in place, rather than as a side effect
+  // of the region.
+  SetWindowPos(window, nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER |
+                   SWP_NOACTIVATE);
   return OnCreate();
 }
 
@@ -403,8 +410,10 @@ struct Win32Window::MessageHandlers {
     return 0;
   }
 
-  static Answer Sized(Win32Window& self, HWND, WPARAM, LPARAM) {
-    if (self.window_handle_ == nullptr) return 0;
+  // A minimised window's client area is a stub of the icon's size; the
+  // content keeps the size it will have again when restored.
+  static Answer Sized(Win32Window& self, HWND, WPARAM wparam, LPARAM) {
+    if (self.window_handle_ == nullptr || wparam == SIZE_MINIMIZED) return 0;
     const RECT frame = self.ClientArea();
     if (self.child_content_ != nullptr) {
       MoveWindow(self.child_content_, frame.left, frame.top,
@@ -545,8 +554,9 @@ void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
     return;
   }
   if (IsZoomed(window)) {
-    // Square and whole: a maximised window's edges meet the monitor's.
-    SetWindowRgn(window, nullptr, TRUE);
+    // Square and whole: a maximised window's edges meet the monitor's. A
+    // change of state, not a step of a live resize: repainted whole.
+    SetWindowRgn(window, nullptr, IsWindowVisible(window));
     return;
   }
   const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi),
@@ -556,8 +566,25 @@ void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
   if (region == nullptr) {
     return;
   }
+  HRGN changed = CreateRectRgn(0, 0, 0, 0);
+  const bool had_region =
+      changed != nullptr && GetWindowRgn(window, changed) != ERROR;
+  if (had_region) CombineRgn(changed, changed, region, RGN_XOR);
+  // From one rounded shape to the next (each step of a live resize), only
+  // the pixels that joined or left the shape are repainted: a whole-window
+  // redraw at every step flickers. Anything else is repainted whole.
+  const bool visible = IsWindowVisible(window) != FALSE;
   // On success the system owns the region; otherwise it is still ours.
-  if (SetWindowRgn(window, region, TRUE) == 0) {
+  if (SetWindowRgn(window, region, visible && !had_region) == 0) {
     DeleteObject(region);
+  } else if (visible && had_region) {
+    RECT bounds{};
+    GetWindowRect(window, &bounds);
+    OffsetRgn(changed, bounds.left, bounds.top);
+    // On the desktop with all its windows: this window paints what joined,
+    // the windows behind it what left.
+    RedrawWindow(nullptr, nullptr, changed,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   }
+  if (changed != nullptr) DeleteObject(changed);
 }

@@ -634,6 +634,26 @@ TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
   EXPECT_EQ(GetFocus(), child.get());
 }
 
+TEST_F(Win32WindowTest, MinimisedWindowLeavesTheContentItsSize) {
+  Win32Window window;
+  ASSERT_TRUE(CreateStandard(window));
+  HWND handle = window.GetHandle();
+  ShowWindow(handle, SW_SHOWNORMAL);
+  ChildWindow child(handle);
+  window.SetContent(child.get());
+  // Minimised without a system command, as Win+Down or a program does it.
+  ShowWindow(handle, SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(handle));
+  RECT child_bounds{};
+  GetClientRect(child.get(), &child_bounds);
+  EXPECT_EQ(child_bounds.right, 400);
+  EXPECT_EQ(child_bounds.bottom, 300);
+  ShowWindow(handle, SW_RESTORE);
+  GetClientRect(child.get(), &child_bounds);
+  EXPECT_EQ(child_bounds.right, 400);
+  EXPECT_EQ(child_bounds.bottom, 300);
+}
+
 TEST_F(Win32WindowTest, MouseActivateAnswersActivateWithoutContent) {
   Win32Window window;
   ASSERT_TRUE(CreateStandard(window));
