@@ -19,6 +19,8 @@
 
 namespace {
 
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 using test_support::ProgramOptions;
 using test_support::ProgramPath;
 using test_support::ProgramRun;
@@ -55,14 +57,6 @@ WindowLine ParseWindow(const std::string& result) {
             4)
       << result;
   return window;
-}
-
-RECT PrimaryWorkArea() {
-  MONITORINFO info = {};
-  info.cbSize = sizeof(info);
-  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
-                  &info);
-  return info.rcWork;
 }
 
 // The export directory of a 64-bit image file: the functions (filled slots
@@ -382,13 +376,6 @@ TEST(FrameProcessTest, FirstPlacementAndSizingBandAtEachDisplayScale) {
     ExpectSizingBandOnEverySide(shown);
     EXPECT_EQ(run.Close(), 0);
   }
-}
-
-RECT ClientOnScreen(HWND window) {
-  RECT client{};
-  GetClientRect(window, &client);
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  return client;
 }
 
 TEST(FrameProcessTest, CappedWindowMaximisedKeepsClientAndViewInsideItself) {

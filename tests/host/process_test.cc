@@ -16,6 +16,8 @@ namespace {
 using host_test::MainWindowRecordNames;
 using host_test::PluginRecords;
 using host_test::RecordNames;
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 using test_support::ProgramOptions;
 using test_support::ProgramRun;
 using test_support::ScopedEnvironment;
@@ -101,11 +103,7 @@ TEST(QuillonPcTest, WindowIsScaledByTheMonitorDpi) {
   const std::vector<std::string> lines = run.Transcript();
   // 1280 x 720 logical pixels at 150 %, 1920 x 1080, shrunk to the height of
   // the work area below the session's taskbar and centred there.
-  MONITORINFO monitor{};
-  monitor.cbSize = sizeof(monitor);
-  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
-                  &monitor);
-  const RECT& work = monitor.rcWork;
+  const RECT work = PrimaryWorkArea();
   ASSERT_EQ(work.right - work.left, 1920);
   ASSERT_LT(work.bottom - work.top, 1080);
   const std::string height = std::to_string(work.bottom - work.top);
@@ -255,13 +253,6 @@ TEST(QuillonPcTest, SecondStartFindsTheRunningInstanceNotALookAlike) {
   EXPECT_TRUE(IsIconic(same_class.get()));
   EXPECT_TRUE(IsIconic(same_title.get()));
   EXPECT_EQ(first.Close(), 0);
-}
-
-RECT ClientOnScreen(HWND window) {
-  RECT client{};
-  GetClientRect(window, &client);
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  return client;
 }
 
 std::string Describe(const RECT& r) {
