@@ -523,40 +523,6 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
   }
 }
 
-// Capped by its own WM_GETMINMAXINFO, as the frame caps the application's.
-class CappedWindow : public Win32Window {
- protected:
-  LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,
-                        LPARAM lparam) override {
-    if (message == WM_GETMINMAXINFO) {
-      reinterpret_cast<MINMAXINFO*>(lparam)->ptMaxTrackSize = {600, 400};
-      return 0;
-    }
-    return Win32Window::HandleMessage(window, message, wparam, lparam);
-  }
-};
-
-TEST_F(Win32WindowTest, MaximisedCappedWindowKeepsItsClientAreaInsideItself) {
-  g_auto_hide_edges = 1u << ABE_TOP;
-  CappedWindow window;
-  ASSERT_TRUE(CreateStandard(window));
-  HWND handle = window.GetHandle();
-  ShowWindow(handle, SW_MAXIMIZE);
-  ASSERT_TRUE(IsZoomed(handle));
-  const RECT bounds = WindowBounds(handle);
-  ASSERT_EQ(bounds.right - bounds.left, 600);
-  const RECT work = WorkAreaOf(handle);
-  const RECT client = ClientOnScreen(handle);
-  // What of the window lies in the work area, less the taskbar's gap.
-  RECT expected{};
-  IntersectRect(&expected, &bounds, &work);
-  expected.top = std::max(expected.top, work.top + 2);
-  EXPECT_TRUE(EqualRect(&client, &expected))
-      << client.left << "," << client.top << "," << client.right << ","
-      << client.bottom << " in " << bounds.left << "," << bounds.top << ","
-      << bounds.right << "," << bounds.bottom;
-}
-
 TEST_F(Win32WindowTest, DpiChangeMovesToSuggestedRectangle) {
   Win32Window window;
   ASSERT_TRUE(CreateStandard(window));
