@@ -15,8 +15,12 @@
 #include <vector>
 
 #include "standins/engine/standin_control.h"
+#include "tests/support/program_run.h"
 
 namespace {
+
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 
 constexpr wchar_t kThemeKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
@@ -158,14 +162,6 @@ class Win32WindowTest : public ::testing::Test {
 
   ThemeSetting theme_;
 };
-
-RECT PrimaryWorkArea() {
-  MONITORINFO info{};
-  info.cbSize = sizeof(info);
-  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
-                  &info);
-  return info.rcWork;
-}
 
 TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupFittedToTheWorkArea) {
   // One monitor under Wine, with a taskbar: 1080 px do not fit its height.
@@ -455,13 +451,6 @@ RECT WorkAreaOf(HWND window) {
   info.cbSize = sizeof(info);
   GetMonitorInfoW(MonitorFromWindow(window, MONITOR_DEFAULTTONEAREST), &info);
   return info.rcWork;
-}
-
-RECT ClientOnScreen(HWND window) {
-  RECT client{};
-  GetClientRect(window, &client);
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  return client;
 }
 
 TEST_F(Win32WindowTest, MaximisedClientAreaIsTheWorkArea) {
