@@ -312,15 +312,32 @@ FrameAnswer OnExitSizeMove(HWND, UINT, WPARAM, LPARAM&) {
   return std::nullopt;
 }
 
+// Sizes the view to the client area of the top-level window unless it has
+// that size already: at most one resize.
+void FitViewToClient() {
+  HWND view = frame_state.view_window.load();
+  RECT client;
+  RECT current;
+  if (view == nullptr ||
+      !GetClientRect(frame_state.app_window.load(), &client) ||
+      !GetClientRect(view, &current) || EqualRect(&client, &current)) {
+    return;
+  }
+  SetWindowPos(view, nullptr, 0, 0, client.right, client.bottom,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 FrameAnswer OnDpiChanged(HWND window, UINT message, WPARAM wparam,
                          LPARAM& lparam) {
   if (frame_state.in_size_move.load() != 0) {
     frame_state.dpi_changed_during_size_move.store(1);
   }
   // The window's own procedure moves to the suggested rectangle; the view is
-  // laid out for the size that results, not the one before.
+  // laid out for the size that results, not the one before, and only once
+  // (the window's procedure may have sized it already; the view hears of the
+  // new DPI from the system itself).
   const LRESULT result = DefSubclassProc(window, message, wparam, lparam);
-  RefreshViewSize();
+  FitViewToClient();
   return result;
 }
 

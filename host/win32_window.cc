@@ -3,10 +3,13 @@
 #include <dwmapi.h>
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cwchar>
 #include <exception>
 #include <iostream>
 #include <optional>
+#include <vector>
 
 #include "embedding/flutter_windows.h"
 
@@ -31,6 +34,10 @@ constexpr int kAutoHideTaskbarGap = 2;
 constexpr DWORD kWindowStyle =
     WS_POPUP | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX;
 
+// The WM_SETTINGCHANGE area that announces a switch of the light or dark
+// app mode.
+constexpr wchar_t kColorSetArea[] = L"ImmersiveColorSet";
+
 constexpr wchar_t kThemeKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
 constexpr wchar_t kThemeValue[] = L"AppsUseLightTheme";
@@ -45,6 +52,25 @@ Win32Window::DwmFrameExtender g_dwm_frame_extender =
 DWORD g_windows_build_override = 0;
 UINT AutoHideTaskbarEdges(const RECT& monitor);
 Win32Window::AutoHideEdgesQuery g_auto_hide_edges_query = &AutoHideTaskbarEdges;
+
+// The auto-hiding taskbar edges per monitor, asked once and forgotten when a
+// setting or the display changes (a taskbar switched to auto-hide announces
+// itself with WM_SETTINGCHANGE): SHAppBarMessage is a synchronous round trip
+// to the shell, too slow for every WM_NCCALCSIZE of a maximised window.
+struct AutoHideEdgesEntry {
+  RECT monitor;
+  UINT edges;
+};
+std::vector<AutoHideEdgesEntry> g_auto_hide_edges_cache;
+
+UINT CachedAutoHideEdges(const RECT& monitor) {
+  for (const AutoHideEdgesEntry& entry : g_auto_hide_edges_cache) {
+    if (EqualRect(&entry.monitor, &monitor)) return entry.edges;
+  }
+  const UINT edges = g_auto_hide_edges_query(monitor);
+  g_auto_hide_edges_cache.push_back({monitor, edges});
+  return edges;
+}
 
 int Scale(int logical, double scale) {
   return static_cast<int>(logical * scale);
@@ -134,22 +160,64 @@ SIZE ResizeBand(HWND window) {
               MetricForDpi(SM_CYSIZEFRAME, dpi) + padding};
 }
 
-// A maximised window's client area is the work area of its monitor, so
-// neither the taskbar nor the frame's overhang past the monitor hides any of
-// it; an auto-hiding taskbar keeps a gap at its edge to be revealed through.
-void FitToWorkArea(RECT* proposed) {
+// A maximised window's client area is what of the proposed rectangle lies in
+// the work area of its monitor, so neither the taskbar nor the frame's
+// overhang past the monitor hides any of it, and a window capped below the
+// work area's size keeps its content inside itself; an auto-hiding taskbar
+// keeps a gap at its edge to be revealed through.
+void ClipToWorkArea(RECT* proposed) {
   HMONITOR monitor = MonitorFromRect(proposed, MONITOR_DEFAULTTONEAREST);
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) {
     return;
   }
-  *proposed = info.rcWork;
-  const UINT edges = g_auto_hide_edges_query(info.rcMonitor);
-  if (edges & (1u << ABE_LEFT)) proposed->left += kAutoHideTaskbarGap;
-  if (edges & (1u << ABE_TOP)) proposed->top += kAutoHideTaskbarGap;
-  if (edges & (1u << ABE_RIGHT)) proposed->right -= kAutoHideTaskbarGap;
-  if (edges & (1u << ABE_BOTTOM)) proposed->bottom -= kAutoHideTaskbarGap;
+  RECT work = info.rcWork;
+  const UINT edges = CachedAutoHideEdges(info.rcMonitor);
+  if (edges & (1u << ABE_LEFT)) work.left += kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_TOP)) work.top += kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_RIGHT)) work.right -= kAutoHideTaskbarGap;
+  if (edges & (1u << ABE_BOTTOM)) work.bottom -= kAutoHideTaskbarGap;
+  RECT clipped{};
+  // A window maximised entirely off its work area cannot happen; should it,
+  // the work area is still better than nothing.
+  *proposed = IntersectRect(&clipped, proposed, &work) ? clipped : work;
+}
+
+// The monitor the window opens on: the one under the mouse, where the user
+// is looking (the frame centres the window there as well); the one nearest
+// |origin| when the cursor cannot be read.
+HMONITOR TargetMonitor(POINT origin) {
+  POINT cursor{};
+  if (GetCursorPos(&cursor)) {
+    return MonitorFromPoint(cursor, MONITOR_DEFAULTTONEAREST);
+  }
+  return MonitorFromPoint(origin, MONITOR_DEFAULTTONEAREST);
+}
+
+// The window's first rectangle: |size| at the DPI of the monitor it opens
+// on, shrunk to that monitor's work area and centred in it, so that its top
+// edge, where the user interface draws its title bar, is on screen at every
+// scale. The system still raises it to the minimum tracking size.
+RECT FirstPlacement(POINT origin, SIZE size) {
+  HMONITOR monitor = TargetMonitor(origin);
+  const UINT dpi = FlutterDesktopGetDpiForMonitor(monitor);
+  const double scale = (dpi != 0 ? dpi : kDefaultDpi) / kBaseDpi;
+  LONG width = Scale(size.cx, scale);
+  LONG height = Scale(size.cy, scale);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (monitor == nullptr || !GetMonitorInfoW(monitor, &info)) {
+    const LONG x = Scale(origin.x, scale);
+    const LONG y = Scale(origin.y, scale);
+    return RECT{x, y, x + width, y + height};
+  }
+  const RECT& work = info.rcWork;
+  width = std::min(width, work.right - work.left);
+  height = std::min(height, work.bottom - work.top);
+  const LONG x = work.left + (work.right - work.left - width) / 2;
+  const LONG y = work.top + (work.bottom - work.top - height) / 2;
+  return RECT{x, y, x + width, y + height};
 }
 
 }  // namespace
@@ -179,15 +247,12 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
     g_class_registered = true;
   }
 
-  const POINT target_point{static_cast<LONG>(origin.x),
-                           static_cast<LONG>(origin.y)};
-  HMONITOR monitor = MonitorFromPoint(target_point, MONITOR_DEFAULTTONEAREST);
-  const double scale = FlutterDesktopGetDpiForMonitor(monitor) / kBaseDpi;
-
+  const RECT placement =
+      FirstPlacement(POINT{origin.x, origin.y}, SIZE{size.width, size.height});
   HWND window = CreateWindowExW(
-      0, kAppWindowClassName, title.c_str(), kWindowStyle,
-      Scale(origin.x, scale), Scale(origin.y, scale), Scale(size.width, scale),
-      Scale(size.height, scale), nullptr, nullptr, instance, this);
+      0, kAppWindowClassName, title.c_str(), kWindowStyle, placement.left,
+      placement.top, placement.right - placement.left,
+      placement.bottom - placement.top, nullptr, nullptr, instance, this);
   if (window == nullptr) {
     return false;
   }
@@ -195,14 +260,21 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   ApplySystemTheme(window);
   dwm_corners_ = RequestDwmCorners(window);
   if (dwm_corners_) {
-    // The first WM_SIZE came before DWM was asked.
-    SetWindowRgn(window, nullptr, TRUE);
+    // The first WM_SIZE came before DWM was asked; the window is hidden, so
+    // nothing needs repainting.
+    SetWindowRgn(window, nullptr, FALSE);
   } else {
     RECT bounds{};
     GetWindowRect(window, &bounds);
     UpdateWindowRegion(window, bounds.right - bounds.left,
                        bounds.bottom - bounds.top, WindowDpi(window));
   }
+  // The client area is computed anew with the window's own WM_NCCALCSIZE now
+  // that everything it depends on is in place, rather than as a side effect
+  // of the region.
+  SetWindowPos(window, nullptr, 0, 0, 0, 0,
+               SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER |
+                   SWP_NOACTIVATE);
   return OnCreate();
 }
 
@@ -266,6 +338,7 @@ void Win32Window::SetWindowsBuildForTesting(DWORD build) {
 
 void Win32Window::SetAutoHideEdgesQueryForTesting(AutoHideEdgesQuery query) {
   g_auto_hide_edges_query = query != nullptr ? query : &AutoHideTaskbarEdges;
+  g_auto_hide_edges_cache.clear();
 }
 
 bool Win32Window::RequestDwmCorners(HWND window) {
@@ -337,8 +410,10 @@ struct Win32Window::MessageHandlers {
     return 0;
   }
 
-  static Answer Sized(Win32Window& self, HWND, WPARAM, LPARAM) {
-    if (self.window_handle_ == nullptr) return 0;
+  // A minimised window's client area is a stub of the icon's size; the
+  // content keeps the size it will have again when restored.
+  static Answer Sized(Win32Window& self, HWND, WPARAM wparam, LPARAM) {
+    if (self.window_handle_ == nullptr || wparam == SIZE_MINIMIZED) return 0;
     const RECT frame = self.ClientArea();
     if (self.child_content_ != nullptr) {
       MoveWindow(self.child_content_, frame.left, frame.top,
@@ -364,12 +439,12 @@ struct Win32Window::MessageHandlers {
   }
 
   // The whole window is client area, except that a maximised window's
-  // reaches only over the work area.
+  // reaches no further than the work area.
   static Answer CalculateClientArea(Win32Window&, HWND window, WPARAM wparam,
                                     LPARAM lparam) {
     if (wparam == 0) return std::nullopt;
     if (IsZoomed(window)) {
-      FitToWorkArea(&reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
+      ClipToWorkArea(&reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
     }
     return 0;
   }
@@ -395,6 +470,23 @@ struct Win32Window::MessageHandlers {
     return 0;
   }
 
+  // A setting changed: the taskbar may have been switched to or from
+  // auto-hide, and the app mode between light and dark.
+  static Answer SettingChanged(Win32Window&, HWND window, WPARAM,
+                               LPARAM lparam) {
+    g_auto_hide_edges_cache.clear();
+    const auto* area = reinterpret_cast<const wchar_t*>(lparam);
+    if (area != nullptr && std::wcscmp(area, kColorSetArea) == 0) {
+      ApplySystemTheme(window);
+    }
+    return std::nullopt;
+  }
+
+  static Answer DisplayChanged(Win32Window&, HWND, WPARAM, LPARAM) {
+    g_auto_hide_edges_cache.clear();
+    return std::nullopt;
+  }
+
   static constexpr Route kRoutes[] = {
       {WM_DESTROY, &Destroyed},
       {WM_SIZE, &Sized},
@@ -404,6 +496,8 @@ struct Win32Window::MessageHandlers {
       {WM_NCHITTEST, &HitTest},
       {WM_DPICHANGED, &DpiChanged},
       {WM_DWMCOLORIZATIONCOLORCHANGED, &ColorizationChanged},
+      {WM_SETTINGCHANGE, &SettingChanged},
+      {WM_DISPLAYCHANGE, &DisplayChanged},
   };
 };
 
@@ -431,16 +525,18 @@ LRESULT Win32Window::HitTestBorders(HWND window, LPARAM lparam) const {
       static_cast<int16_t>(static_cast<uint16_t>((lparam >> 16) & 0xFFFF));
   RECT bounds{};
   GetWindowRect(window, &bounds);
-  if (x < bounds.left || x > bounds.right || y < bounds.top ||
-      y > bounds.bottom) {
+  // The right and bottom edges are exclusive: the window's last pixel is one
+  // short of them, and the band counts from there, as from the first pixel.
+  if (x < bounds.left || x >= bounds.right || y < bounds.top ||
+      y >= bounds.bottom) {
     return HTCLIENT;
   }
 
   const SIZE band = ResizeBand(window);
   const bool left = x < bounds.left + band.cx;
-  const bool right = x > bounds.right - band.cx;
+  const bool right = x >= bounds.right - band.cx;
   const bool top = y < bounds.top + band.cy;
-  const bool bottom = y > bounds.bottom - band.cy;
+  const bool bottom = y >= bounds.bottom - band.cy;
   if (left && top) return HTTOPLEFT;
   if (right && top) return HTTOPRIGHT;
   if (left && bottom) return HTBOTTOMLEFT;
@@ -458,8 +554,9 @@ void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
     return;
   }
   if (IsZoomed(window)) {
-    // Square and whole: a maximised window's edges meet the monitor's.
-    SetWindowRgn(window, nullptr, TRUE);
+    // Square and whole: a maximised window's edges meet the monitor's. A
+    // change of state, not a step of a live resize: repainted whole.
+    SetWindowRgn(window, nullptr, IsWindowVisible(window));
     return;
   }
   const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi),
@@ -469,8 +566,25 @@ void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
   if (region == nullptr) {
     return;
   }
+  HRGN changed = CreateRectRgn(0, 0, 0, 0);
+  const bool had_region =
+      changed != nullptr && GetWindowRgn(window, changed) != ERROR;
+  if (had_region) CombineRgn(changed, changed, region, RGN_XOR);
+  // From one rounded shape to the next (each step of a live resize), only
+  // the pixels that joined or left the shape are repainted: a whole-window
+  // redraw at every step flickers. Anything else is repainted whole.
+  const bool visible = IsWindowVisible(window) != FALSE;
   // On success the system owns the region; otherwise it is still ours.
-  if (SetWindowRgn(window, region, TRUE) == 0) {
+  if (SetWindowRgn(window, region, visible && !had_region) == 0) {
     DeleteObject(region);
+  } else if (visible && had_region) {
+    RECT bounds{};
+    GetWindowRect(window, &bounds);
+    OffsetRgn(changed, bounds.left, bounds.top);
+    // On the desktop with all its windows: this window paints what joined,
+    // the windows behind it what left.
+    RedrawWindow(nullptr, nullptr, changed,
+                 RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   }
+  if (changed != nullptr) DeleteObject(changed);
 }

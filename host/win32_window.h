@@ -42,9 +42,10 @@ class Win32Window {
   Win32Window(const Win32Window&) = delete;
   Win32Window& operator=(const Win32Window&) = delete;
 
-  // Creates the native window, hidden, at |origin| with |size| scaled by the
-  // DPI of the monitor nearest |origin|. Returns false when the window could
-  // not be created or OnCreate refused it.
+  // Creates the native window, hidden, on the monitor under the mouse (the
+  // one nearest |origin| when the cursor cannot be read): |size| scaled by
+  // that monitor's DPI, shrunk to its work area and centred there. Returns
+  // false when the window could not be created or OnCreate refused it.
   bool Create(const std::wstring& title, const Point& origin, const Size& size);
 
   // Runs OnDestroy, destroys the native window if there is one and

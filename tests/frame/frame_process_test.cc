@@ -19,6 +19,8 @@
 
 namespace {
 
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 using test_support::ProgramOptions;
 using test_support::ProgramPath;
 using test_support::ProgramRun;
@@ -55,14 +57,6 @@ WindowLine ParseWindow(const std::string& result) {
             4)
       << result;
   return window;
-}
-
-RECT PrimaryWorkArea() {
-  MONITORINFO info = {};
-  info.cbSize = sizeof(info);
-  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
-                  &info);
-  return info.rcWork;
 }
 
 // The export directory of a 64-bit image file: the functions (filled slots
@@ -274,40 +268,146 @@ LPARAM ScreenPoint(LONG x, LONG y) {
       static_cast<uint16_t>(x));
 }
 
-TEST(FrameProcessTest, BorderPointsOverTheViewReachTheSizingHitTest) {
-  ProgramRun run(WithScenario(kShownWindowScenario));
-  const ShownWindow shown = WaitForShownWindow(run);
-  ASSERT_NE(shown.window, nullptr);
-  ASSERT_NE(shown.view, nullptr);
+// The prefix's display scale (HKCU\Control Panel\Desktop, LogPixels) for
+// the programs started while the object lives; the earlier setting comes back
+// afterwards. A program reads it once, as it starts, and these tests run
+// alone, so no other program sees it.
+class ScopedLogPixels {
+ public:
+  explicit ScopedLogPixels(DWORD dpi) {
+    DWORD size = sizeof(saved_);
+    had_value_ = RegGetValueW(HKEY_CURRENT_USER, kKey, kValue, RRF_RT_REG_DWORD,
+                              nullptr, &saved_, &size) == ERROR_SUCCESS;
+    set_ = RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &dpi,
+                           sizeof(dpi)) == ERROR_SUCCESS;
+  }
+  ~ScopedLogPixels() {
+    if (had_value_) {
+      RegSetKeyValueW(HKEY_CURRENT_USER, kKey, kValue, REG_DWORD, &saved_,
+                      sizeof(saved_));
+    } else {
+      RegDeleteKeyValueW(HKEY_CURRENT_USER, kKey, kValue);
+    }
+  }
+  ScopedLogPixels(const ScopedLogPixels&) = delete;
+  ScopedLogPixels& operator=(const ScopedLogPixels&) = delete;
+  bool set() const { return set_; }
+
+ private:
+  static constexpr wchar_t kKey[] = L"Control Panel\\Desktop";
+  static constexpr wchar_t kValue[] = L"LogPixels";
+  DWORD saved_ = 0;
+  bool had_value_ = false;
+  bool set_ = false;
+};
+
+// What the top-level window answers 3 px inside each edge and corner,
+// counted from its first and last pixel (right and bottom are exclusive),
+// where the view steps aside for it; and 1 px outside, where it answers no
+// sizing code.
+void ExpectSizingBandOnEverySide(const ShownWindow& shown) {
   const RECT& r = shown.bounds;
+  const LONG first_x = r.left, last_x = r.right - 1;
+  const LONG first_y = r.top, last_y = r.bottom - 1;
   const LONG mid_x = (r.left + r.right) / 2;
   const LONG mid_y = (r.top + r.bottom) / 2;
   struct Probe {
     LONG x, y;
     LRESULT code;
   };
-  // 3 px inside each edge and corner.
-  const Probe probes[] = {
-      {r.left + 3, mid_y, HTLEFT},
-      {r.right - 3, mid_y, HTRIGHT},
-      {mid_x, r.top + 3, HTTOP},
-      {mid_x, r.bottom - 3, HTBOTTOM},
-      {r.left + 3, r.top + 3, HTTOPLEFT},
-      {r.right - 3, r.top + 3, HTTOPRIGHT},
-      {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
-      {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
+  const Probe inside[] = {
+      {first_x + 3, mid_y, HTLEFT},
+      {last_x - 3, mid_y, HTRIGHT},
+      {mid_x, first_y + 3, HTTOP},
+      {mid_x, last_y - 3, HTBOTTOM},
+      {first_x + 3, first_y + 3, HTTOPLEFT},
+      {last_x - 3, first_y + 3, HTTOPRIGHT},
+      {first_x + 3, last_y - 3, HTBOTTOMLEFT},
+      {last_x - 3, last_y - 3, HTBOTTOMRIGHT},
   };
   // The view covers the whole client area: the system asks it first, then,
   // where it steps aside, the top-level window.
-  for (const Probe& p : probes) {
+  for (const Probe& p : inside) {
     SCOPED_TRACE(testing::Message() << p.x - r.left << "," << p.y - r.top);
     const LPARAM point = ScreenPoint(p.x, p.y);
     EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, point), HTTRANSPARENT);
     EXPECT_EQ(SendMessageW(shown.window, WM_NCHITTEST, 0, point), p.code);
   }
+  const POINT outside[] = {
+      {first_x - 1, mid_y},       {last_x + 1, mid_y},
+      {mid_x, first_y - 1},       {mid_x, last_y + 1},
+      {first_x - 1, first_y - 1}, {last_x + 1, first_y - 1},
+      {first_x - 1, last_y + 1},  {last_x + 1, last_y + 1},
+  };
+  for (const POINT& p : outside) {
+    SCOPED_TRACE(testing::Message() << p.x - r.left << "," << p.y - r.top);
+    const LRESULT code =
+        SendMessageW(shown.window, WM_NCHITTEST, 0, ScreenPoint(p.x, p.y));
+    EXPECT_FALSE(code >= HTLEFT && code <= HTBOTTOMRIGHT) << code;
+  }
   EXPECT_EQ(
       SendMessageW(shown.view, WM_NCHITTEST, 0, ScreenPoint(mid_x, mid_y)),
       HTCLIENT);
+}
+
+TEST(FrameProcessTest, FirstPlacementAndSizingBandAtEachDisplayScale) {
+  const RECT work = PrimaryWorkArea();
+  for (const DWORD dpi : {96u, 144u}) {
+    SCOPED_TRACE(dpi);
+    ScopedLogPixels scale(dpi);
+    ASSERT_TRUE(scale.set());
+    ProgramRun run(
+        WithScenario(std::string("window\n") + kShownWindowScenario));
+    const ShownWindow shown = WaitForShownWindow(run);
+    ASSERT_NE(shown.window, nullptr);
+    ASSERT_NE(shown.view, nullptr);
+
+    // 1280 x 720 logical pixels at the program's scale, which the width
+    // shows (150 % of 1280 is the screen's width), shrunk to the work area
+    // and centred in it: the top edge is on screen.
+    const WindowLine first = ParseWindow(ResultOf(run.StepLines(), "window"));
+    EXPECT_EQ(first.w, std::min<LONG>(1280 * dpi / 96, work.right - work.left));
+    EXPECT_EQ(first.h, std::min<LONG>(720 * dpi / 96, work.bottom - work.top));
+    EXPECT_EQ(first.x - work.left, (work.right - work.left - first.w) / 2);
+    EXPECT_EQ(first.y - work.top, (work.bottom - work.top - first.h) / 2);
+    EXPECT_GE(first.y, work.top);
+    EXPECT_LE(first.y + first.h, work.bottom);
+
+    ExpectSizingBandOnEverySide(shown);
+    EXPECT_EQ(run.Close(), 0);
+  }
+}
+
+TEST(FrameProcessTest, CappedWindowMaximisedKeepsClientAndViewInsideItself) {
+  ProgramRun run(
+      WithScenario("table frame_window_api public 4 void(i32,i32) 600 400\n"
+                   "frame-move 300 200 500 300 0x14\n"
+                   "show\n"
+                   "wait 300\n"
+                   "echo ready\n"));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  ASSERT_NE(shown.view, nullptr);
+  PostMessageW(shown.window, WM_SYSCOMMAND, SC_MAXIMIZE, 0);
+  for (int i = 0; i < 100 && !IsZoomed(shown.window); ++i) Sleep(20);
+  Sleep(200);
+  ASSERT_TRUE(IsZoomed(shown.window));
+  RECT bounds{};
+  GetWindowRect(shown.window, &bounds);
+  EXPECT_EQ(bounds.right - bounds.left, 600);
+  EXPECT_EQ(bounds.bottom - bounds.top, 400);
+  // What of the window lies in the work area, and the view covers just that.
+  const RECT work = PrimaryWorkArea();
+  RECT expected{};
+  ASSERT_TRUE(IntersectRect(&expected, &bounds, &work));
+  const RECT client = ClientOnScreen(shown.window);
+  const RECT view = ClientOnScreen(shown.view);
+  EXPECT_TRUE(EqualRect(&client, &expected))
+      << client.left << "," << client.top << "," << client.right << ","
+      << client.bottom;
+  EXPECT_TRUE(EqualRect(&view, &expected))
+      << view.left << "," << view.top << "," << view.right << ","
+      << view.bottom;
   EXPECT_EQ(run.Close(), 0);
 }
 

@@ -262,21 +262,24 @@ TEST_F(FrameWindowTest, DpiChangeDuringAMoveRelaysOutAgainAtItsEnd) {
   GetWindowRect(app_, &rect);
   const auto layouts = [this] { return LogOf(view_).sizes.size(); };
 
+  // Outside a move: one layout for the new size, none at the move's end.
   size_t before = layouts();
+  RECT larger = {rect.left, rect.top, rect.right + 40, rect.bottom + 30};
   SendMessageW(app_, WM_DPICHANGED, MAKEWPARAM(120, 120),
-               reinterpret_cast<LPARAM>(&rect));
-  EXPECT_EQ(layouts(), before + 2);
+               reinterpret_cast<LPARAM>(&larger));
+  EXPECT_EQ(layouts(), before + 1);
+  EXPECT_EQ(Dim(ClientSize(view_)), Dim(ClientSize(app_)));
   SendMessageW(app_, WM_EXITSIZEMOVE, 0, 0);
-  EXPECT_EQ(layouts(), before + 2);
+  EXPECT_EQ(layouts(), before + 1);
 
   SendMessageW(app_, WM_ENTERSIZEMOVE, 0, 0);
   EXPECT_EQ(frame_state.in_size_move.load(), 1);
   before = layouts();
   SendMessageW(app_, WM_DPICHANGED, MAKEWPARAM(144, 144),
                reinterpret_cast<LPARAM>(&rect));
-  EXPECT_EQ(layouts(), before + 2);
+  EXPECT_EQ(layouts(), before + 1);
   SendMessageW(app_, WM_EXITSIZEMOVE, 0, 0);
-  EXPECT_EQ(layouts(), before + 4);
+  EXPECT_EQ(layouts(), before + 3);
   ExpectRelaidOut();
   EXPECT_EQ(frame_state.in_size_move.load(), 0);
 
@@ -527,11 +530,16 @@ TEST_F(FrameWindowTest, ViewIsLaidOutForTheSizeADpiChangeLeavesBehind) {
   RECT rect;
   GetWindowRect(app_, &rect);
   RECT suggested = {rect.left, rect.top, rect.left + 960, rect.top + 720};
+  const size_t before = LogOf(view_).sizes.size();
   SendMessageW(app_, WM_DPICHANGED, MAKEWPARAM(144, 144),
                reinterpret_cast<LPARAM>(&suggested));
   GetWindowRect(app_, &rect);
   EXPECT_TRUE(EqualRect(&rect, &suggested));
-  ExpectRelaidOut();
+  // Resized once, straight to the new client size.
+  const auto& sizes = LogOf(view_).sizes;
+  ASSERT_EQ(sizes.size(), before + 1);
+  EXPECT_EQ(Dim(sizes.back()), Dim(ClientSize(app_)));
+  EXPECT_EQ(Dim(ClientSize(view_)), Dim(ClientSize(app_)));
 }
 
 class SwappedButtons {

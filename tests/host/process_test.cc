@@ -16,6 +16,8 @@ namespace {
 using host_test::MainWindowRecordNames;
 using host_test::PluginRecords;
 using host_test::RecordNames;
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 using test_support::ProgramOptions;
 using test_support::ProgramRun;
 using test_support::ScopedEnvironment;
@@ -99,16 +101,19 @@ TEST(QuillonPcTest, WindowIsScaledByTheMonitorDpi) {
   ASSERT_TRUE(run.started());
   EXPECT_EQ(run.Wait(), 0) << run.Errors();
   const std::vector<std::string> lines = run.Transcript();
-  // 1280 x 720 logical pixels at 150 %; the frame module centres it.
-  const auto window_line =
-      std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
-        return line.compare(0, 10, "window -> ") == 0;
-      });
-  ASSERT_NE(window_line, lines.end());
-  EXPECT_NE(window_line->find(" w=1920 h=1080 client=1920x1080 visible=0 "),
-            std::string::npos)
-      << *window_line;
-  EXPECT_TRUE(Contains(lines, "view -> w=1920 h=1080 parent=top-level"));
+  // 1280 x 720 logical pixels at 150 %, 1920 x 1080, shrunk to the height of
+  // the work area below the session's taskbar and centred there.
+  const RECT work = PrimaryWorkArea();
+  ASSERT_EQ(work.right - work.left, 1920);
+  ASSERT_LT(work.bottom - work.top, 1080);
+  const std::string height = std::to_string(work.bottom - work.top);
+  const std::string placed = "window -> x=" + std::to_string(work.left) +
+                             " y=" + std::to_string(work.top) +
+                             " w=1920 h=" + height + " client=1920x" + height +
+                             " visible=0 title=[quillon_pc]";
+  EXPECT_TRUE(Contains(lines, placed)) << placed;
+  EXPECT_TRUE(
+      Contains(lines, "view -> w=1920 h=" + height + " parent=top-level"));
 }
 
 TEST(QuillonPcTest, CommandLineArgumentsReachTheUserInterfaceAsUtf8) {
@@ -248,13 +253,6 @@ TEST(QuillonPcTest, SecondStartFindsTheRunningInstanceNotALookAlike) {
   EXPECT_TRUE(IsIconic(same_class.get()));
   EXPECT_TRUE(IsIconic(same_title.get()));
   EXPECT_EQ(first.Close(), 0);
-}
-
-RECT ClientOnScreen(HWND window) {
-  RECT client{};
-  GetClientRect(window, &client);
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  return client;
 }
 
 std::string Describe(const RECT& r) {

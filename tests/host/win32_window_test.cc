@@ -8,14 +8,19 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <vector>
 
 #include "standins/engine/standin_control.h"
+#include "tests/support/program_run.h"
 
 namespace {
+
+using test_support::ClientOnScreen;
+using test_support::PrimaryWorkArea;
 
 constexpr wchar_t kThemeKey[] =
     L"Software\\Microsoft\\Windows\\CurrentVersion\\Themes\\Personalize";
@@ -38,6 +43,7 @@ std::vector<DwmRequest> g_dwm_requests;
 HRESULT g_corner_answer = E_INVALIDARG;
 std::vector<MARGINS> g_frame_extensions;
 UINT g_auto_hide_edges = 0;
+int g_auto_hide_queries = 0;
 
 HRESULT WINAPI RecordDwmRequest(HWND window, DWORD attribute, LPCVOID value,
                                 DWORD size) {
@@ -54,7 +60,10 @@ HRESULT WINAPI RecordFrameExtension(HWND, const MARGINS* margins) {
   return S_OK;
 }
 
-UINT AutoHideEdges(const RECT&) { return g_auto_hide_edges; }
+UINT AutoHideEdges(const RECT&) {
+  ++g_auto_hide_queries;
+  return g_auto_hide_edges;
+}
 
 std::vector<DwmRequest> RequestsFor(DWORD attribute) {
   std::vector<DwmRequest> found;
@@ -154,19 +163,23 @@ class Win32WindowTest : public ::testing::Test {
   ThemeSetting theme_;
 };
 
-TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
+TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupFittedToTheWorkArea) {
+  // One monitor under Wine, with a taskbar: 1080 px do not fit its height.
+  const RECT work = PrimaryWorkArea();
+  const LONG work_width = work.right - work.left;
+  const LONG work_height = work.bottom - work.top;
+  ASSERT_LT(work_height, 1080);
   struct Case {
     UINT dpi;
-    RECT expected;
+    SIZE scaled;  // 1280 x 720 logical pixels at that DPI
   };
-  // 144 DPI: everything times 1.5; 120 DPI: 10 * 1.25 = 12.5 truncates to 12.
-  const Case cases[] = {{96, {10, 10, 1290, 730}},
-                        {144, {15, 15, 1935, 1095}},
-                        {120, {12, 12, 1612, 912}}};
+  const Case cases[] = {
+      {96, {1280, 720}}, {144, {1920, 1080}}, {120, {1600, 900}}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.dpi);
     StandinEngineSetDpiOverride(c.dpi);
     Win32Window window;
+    // The origin no longer places the window: it opens centred.
     ASSERT_TRUE(window.Create(L"quillon_pc", Win32Window::Point(10, 10),
                               Win32Window::Size(1280, 720)));
     HWND handle = window.GetHandle();
@@ -187,10 +200,15 @@ TEST_F(Win32WindowTest, CreatesHiddenCaptionlessPopupAtScaledBounds) {
     EXPECT_STREQ(text, kAppWindowClassName);
 
     const RECT bounds = WindowBounds(handle);
-    EXPECT_EQ(bounds.left, c.expected.left);
-    EXPECT_EQ(bounds.top, c.expected.top);
-    EXPECT_EQ(bounds.right, c.expected.right);
-    EXPECT_EQ(bounds.bottom, c.expected.bottom);
+    const LONG width = bounds.right - bounds.left;
+    const LONG height = bounds.bottom - bounds.top;
+    EXPECT_EQ(width, std::min(c.scaled.cx, work_width));
+    EXPECT_EQ(height, std::min(c.scaled.cy, work_height));
+    EXPECT_EQ(bounds.left - work.left, (work_width - width) / 2);
+    EXPECT_EQ(bounds.top - work.top, (work_height - height) / 2);
+    const RECT client = window.ClientArea();
+    EXPECT_EQ(client.right, width);
+    EXPECT_EQ(client.bottom, height);
   }
 }
 
@@ -238,12 +256,10 @@ TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
   // A window left of and above the primary monitor's origin has negative
   // screen coordinates, which the hit test must read as signed.
   struct Case {
-    Win32Window::Point origin;
+    POINT origin;
     UINT dpi;
   };
-  const Case cases[] = {{Win32Window::Point(100, 50), 96},
-                        {Win32Window::Point(-300, -200), 96},
-                        {Win32Window::Point(40, 30), 192}};
+  const Case cases[] = {{{100, 50}, 96}, {{-300, -200}, 96}, {{40, 30}, 192}};
   for (const Case& c : cases) {
     SCOPED_TRACE(testing::Message() << c.origin.x << " at " << c.dpi);
     StandinEngineSetDpiOverride(c.dpi);
@@ -251,46 +267,46 @@ TEST_F(Win32WindowTest, HitTestFindsTheSystemSizingBandAndCorners) {
     ASSERT_GE(band.cx, 4);
     ASSERT_GE(band.cy, 4);
     Win32Window window;
-    ASSERT_TRUE(window.Create(L"t", c.origin, Win32Window::Size(400, 300)));
+    ASSERT_TRUE(CreateStandard(window));
     HWND handle = window.GetHandle();
+    SetWindowPos(handle, nullptr, c.origin.x, c.origin.y, 0, 0,
+                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     const RECT r = WindowBounds(handle);
+    // The first and last pixel of each direction; right and bottom are
+    // exclusive.
+    const int first_x = r.left, last_x = r.right - 1;
+    const int first_y = r.top, last_y = r.bottom - 1;
     const int mid_x = (r.left + r.right) / 2;
     const int mid_y = (r.top + r.bottom) / 2;
-    const int bx = band.cx;
-    const int by = band.cy;
-    struct Probe {
-      int x;
-      int y;
-      LRESULT expected;
+    const auto hit = [handle](int x, int y) {
+      return SendMessageW(handle, WM_NCHITTEST, 0, ScreenPoint(x, y));
     };
-    const Probe probes[] = {
-        {r.left + 3, r.top + 3, HTTOPLEFT},
-        {r.right - 3, r.top + 3, HTTOPRIGHT},
-        {r.left + 3, r.bottom - 3, HTBOTTOMLEFT},
-        {r.right - 3, r.bottom - 3, HTBOTTOMRIGHT},
-        {r.left, mid_y, HTLEFT},
-        {r.left + bx - 1, mid_y, HTLEFT},
-        {r.left + bx, mid_y, HTCLIENT},
-        {r.right, mid_y, HTRIGHT},
-        {r.right - bx + 1, mid_y, HTRIGHT},
-        {r.right - bx, mid_y, HTCLIENT},
-        {mid_x, r.top, HTTOP},
-        {mid_x, r.top + by - 1, HTTOP},
-        {mid_x, r.top + by, HTCLIENT},
-        {mid_x, r.bottom, HTBOTTOM},
-        {mid_x, r.bottom - by + 1, HTBOTTOM},
-        {mid_x, r.bottom - by, HTCLIENT},
-        {r.left + bx - 1, r.top + by, HTLEFT},
-        {r.left + bx, r.top + by - 1, HTTOP},
-        {mid_x, mid_y, HTCLIENT},
-        // Outside the window: never a border.
-        {r.left - 1, r.top + 3, HTCLIENT},
-        {mid_x, r.bottom + 1, HTCLIENT},
-    };
-    for (const Probe& p : probes) {
-      EXPECT_EQ(SendMessageW(handle, WM_NCHITTEST, 0, ScreenPoint(p.x, p.y)),
-                p.expected)
-          << "at " << p.x - r.left << "," << p.y - r.top;
+    // The same depth into the band from either side gives the same answer.
+    for (int depth = 0; depth <= band.cx + 1; ++depth) {
+      SCOPED_TRACE(depth);
+      const bool in_band = depth < band.cx;
+      EXPECT_EQ(hit(first_x + depth, mid_y), in_band ? HTLEFT : HTCLIENT);
+      EXPECT_EQ(hit(last_x - depth, mid_y), in_band ? HTRIGHT : HTCLIENT);
+      EXPECT_EQ(hit(mid_x, first_y + depth),
+                depth < band.cy ? HTTOP : HTCLIENT);
+      EXPECT_EQ(hit(mid_x, last_y - depth),
+                depth < band.cy ? HTBOTTOM : HTCLIENT);
+    }
+    EXPECT_EQ(hit(first_x + 3, first_y + 3), HTTOPLEFT);
+    EXPECT_EQ(hit(last_x - 3, first_y + 3), HTTOPRIGHT);
+    EXPECT_EQ(hit(first_x + 3, last_y - 3), HTBOTTOMLEFT);
+    EXPECT_EQ(hit(last_x - 3, last_y - 3), HTBOTTOMRIGHT);
+    EXPECT_EQ(hit(first_x + band.cx - 1, first_y + band.cy), HTLEFT);
+    EXPECT_EQ(hit(first_x + band.cx, first_y + band.cy - 1), HTTOP);
+    EXPECT_EQ(hit(mid_x, mid_y), HTCLIENT);
+    // Outside the window, one pixel past any edge or corner: never a border.
+    for (const POINT outside :
+         {POINT{first_x - 1, mid_y}, POINT{last_x + 1, mid_y},
+          POINT{mid_x, first_y - 1}, POINT{mid_x, last_y + 1},
+          POINT{first_x - 1, first_y - 1}, POINT{last_x + 1, last_y + 1},
+          POINT{last_x + 1, first_y}, POINT{first_x, last_y + 1}}) {
+      EXPECT_EQ(hit(outside.x, outside.y), HTCLIENT)
+          << "at " << outside.x - r.left << "," << outside.y - r.top;
     }
   }
 }
@@ -437,13 +453,6 @@ RECT WorkAreaOf(HWND window) {
   return info.rcWork;
 }
 
-RECT ClientOnScreen(HWND window) {
-  RECT client{};
-  GetClientRect(window, &client);
-  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
-  return client;
-}
-
 TEST_F(Win32WindowTest, MaximisedClientAreaIsTheWorkArea) {
   Win32Window window;
   ASSERT_TRUE(CreateStandard(window));
@@ -479,11 +488,21 @@ TEST_F(Win32WindowTest, MaximisedWindowLeavesAGapAtAnAutoHidingTaskbar) {
                {ABE_RIGHT, {0, 0, 2, 0}}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.edge);
-    g_auto_hide_edges = 1u << c.edge;
     Win32Window window;
     ASSERT_TRUE(CreateStandard(window));
     HWND handle = window.GetHandle();
+    // The taskbar moves to another edge, which the system announces.
+    g_auto_hide_edges = 1u << c.edge;
+    SendMessageW(handle, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
+    g_auto_hide_queries = 0;
     ShowWindow(handle, SW_MAXIMIZE);
+    // Later size negotiations of the maximised window ask no more.
+    for (int i = 0; i < 2; ++i) {
+      SetWindowPos(handle, nullptr, 0, 0, 0, 0,
+                   SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER |
+                       SWP_NOACTIVATE);
+    }
+    EXPECT_EQ(g_auto_hide_queries, 1);
     const RECT work = WorkAreaOf(handle);
     const RECT client = ClientOnScreen(handle);
     EXPECT_EQ(client.left - work.left, c.inset.left);
@@ -568,6 +587,26 @@ TEST_F(Win32WindowTest, ContentFillsClientAreaAndTakesFocus) {
                    MAKELPARAM(HTCLIENT, WM_LBUTTONDOWN)),
       MA_ACTIVATE);
   EXPECT_EQ(GetFocus(), child.get());
+}
+
+TEST_F(Win32WindowTest, MinimisedWindowLeavesTheContentItsSize) {
+  Win32Window window;
+  ASSERT_TRUE(CreateStandard(window));
+  HWND handle = window.GetHandle();
+  ShowWindow(handle, SW_SHOWNORMAL);
+  ChildWindow child(handle);
+  window.SetContent(child.get());
+  // Minimised without a system command, as Win+Down or a program does it.
+  ShowWindow(handle, SW_MINIMIZE);
+  ASSERT_TRUE(IsIconic(handle));
+  RECT child_bounds{};
+  GetClientRect(child.get(), &child_bounds);
+  EXPECT_EQ(child_bounds.right, 400);
+  EXPECT_EQ(child_bounds.bottom, 300);
+  ShowWindow(handle, SW_RESTORE);
+  GetClientRect(child.get(), &child_bounds);
+  EXPECT_EQ(child_bounds.right, 400);
+  EXPECT_EQ(child_bounds.bottom, 300);
 }
 
 TEST_F(Win32WindowTest, MouseActivateAnswersActivateWithoutContent) {
@@ -716,14 +755,25 @@ TEST_F(Win32WindowTest, ThemeFollowsAppsUseLightTheme) {
   EXPECT_EQ(dark[0].value, TRUE);
   EXPECT_EQ(dark[0].size, 4u);
 
-  // Only a colorisation change reads the setting again.
+  // A colorisation change or the app mode's own announcement reads the
+  // setting again; other settings do not.
   ThemeSetting::Set(1);
   SendMessageW(handle, WM_SIZE, SIZE_RESTORED, MAKELPARAM(100, 100));
+  SendMessageW(handle, WM_SETTINGCHANGE, 0,
+               reinterpret_cast<LPARAM>(L"Policy"));
+  SendMessageW(handle, WM_SETTINGCHANGE, SPI_SETWORKAREA, 0);
   EXPECT_EQ(RequestsFor(kDarkModeAttribute).size(), 1u);
   EXPECT_EQ(SendMessageW(handle, WM_DWMCOLORIZATIONCOLORCHANGED, 0, 0), 0);
   dark = RequestsFor(kDarkModeAttribute);
   ASSERT_EQ(dark.size(), 2u);
   EXPECT_EQ(dark[1].value, FALSE);
+  ThemeSetting::Set(0);
+  SendMessageW(handle, WM_SETTINGCHANGE, 0,
+               reinterpret_cast<LPARAM>(L"ImmersiveColorSet"));
+  dark = RequestsFor(kDarkModeAttribute);
+  ASSERT_EQ(dark.size(), 3u);
+  EXPECT_EQ(dark[2].window, handle);
+  EXPECT_EQ(dark[2].value, TRUE);
 }
 
 TEST_F(Win32WindowTest, ThemeLeftAloneWithoutAReadableSetting) {

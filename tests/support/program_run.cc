@@ -301,4 +301,19 @@ Bmp ReadBmp(const std::wstring& path) {
   return bmp;
 }
 
+RECT PrimaryWorkArea() {
+  MONITORINFO info = {};
+  info.cbSize = sizeof(info);
+  GetMonitorInfoW(MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY),
+                  &info);
+  return info.rcWork;
+}
+
+RECT ClientOnScreen(HWND window) {
+  RECT client{};
+  GetClientRect(window, &client);
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
+  return client;
+}
+
 }  // namespace test_support

@@ -165,6 +165,12 @@ struct Bmp {
 
 Bmp ReadBmp(const std::wstring& path);
 
+// The work area of the primary monitor (under Wine, the only one).
+RECT PrimaryWorkArea();
+
+// The client rectangle of |window|, of any process, in screen coordinates.
+RECT ClientOnScreen(HWND window);
+
 }  // namespace test_support
 
 #endif  // QUILLON_TESTS_SUPPORT_PROGRAM_RUN_H_
