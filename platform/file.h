@@ -53,6 +53,8 @@ class File {
 
   // Writes all of |size| bytes in one call, or fails.
   FileResult Write(const char* data, size_t size);
+  // Moves the reading position to |offset| bytes from the start.
+  FileResult Seek(uint64_t offset);
   // Reads up to |size| bytes; *|got| is 0 at the end of the file.
   FileResult Read(char* buffer, size_t size, size_t* got);
   // The file's last byte, or -1 when it is empty.

@@ -81,6 +81,12 @@ FileResult File::Write(const char* data, size_t size) {
   return FileResult::Done();
 }
 
+FileResult File::Seek(uint64_t offset) {
+  return lseek(fd_, static_cast<off_t>(offset), SEEK_SET) >= 0
+             ? FileResult::Done()
+             : FromErrno(errno);
+}
+
 FileResult File::Read(char* buffer, size_t size, size_t* got) {
   ssize_t count;
   do {

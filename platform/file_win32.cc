@@ -144,6 +144,14 @@ FileResult File::Write(const char* data, size_t size) {
   return FileResult::Done();
 }
 
+FileResult File::Seek(uint64_t offset) {
+  LARGE_INTEGER to{};
+  to.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(handle_, to, nullptr, FILE_BEGIN)
+             ? FileResult::Done()
+             : FromError(GetLastError());
+}
+
 FileResult File::Read(char* buffer, size_t size, size_t* got) {
   const DWORD chunk =
       size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);

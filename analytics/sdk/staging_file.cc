@@ -162,9 +162,14 @@ std::vector<std::string> DropSentFront(std::vector<std::string>* queue,
 }
 
 StagingFile::StagingFile(std::filesystem::path path, StagingLimits limits)
-    : path_(std::move(path)), limits_(limits), lock_(path_) {}
+    : path_(std::move(path)),
+      limits_(limits),
+      lock_(path_),
+      rewrite_lock_(path_, "rewrite") {}
 
-bool StagingFile::Lock(Patience patience) {
+bool StagingFile::Lock(Patience patience) { return Take(lock_, patience); }
+
+bool StagingFile::Take(platform::InterProcessLock& lock, Patience patience) {
   const auto until = std::chrono::steady_clock::now() +
                      std::chrono::milliseconds(patience.timeout_ms);
   for (;;) {
@@ -173,7 +178,7 @@ bool StagingFile::Lock(Patience patience) {
                           .count();
     const int slice = static_cast<int>(std::max<int64_t>(
         0, std::min<int64_t>(left, patience.stop ? kLockSliceMs : left)));
-    if (lock_.Acquire(slice, patience.wait_for_this_process)) return true;
+    if (lock.Acquire(slice, patience.wait_for_this_process)) return true;
     // A hold by this process ends the attempt without waiting; trying
     // again at once would spin.
     if (left <= slice || !patience.wait_for_this_process ||
@@ -283,17 +288,23 @@ FileResult StagingFile::ReadQueue(const std::vector<std::string>* sent,
 FileResult StagingFile::Scan(bool compact, Patience patience,
                              StagingScan* scan) {
   *scan = StagingScan();
-  if (!Lock(patience)) return LockedOut();
-  const Release release{lock_};
-  FileResult result = ReadQueue(nullptr, patience.stop, scan);
-  if (!result.done() || !compact) return result;
+  if (!compact) {
+    if (!Lock(patience)) return LockedOut();
+    const Release release{lock_};
+    return ReadQueue(nullptr, patience.stop, scan);
+  }
+  if (!Take(rewrite_lock_, patience)) return LockedOut();
+  const Release rewriting{rewrite_lock_};
+  uint64_t generation = 0;
+  FileResult result = ReadUnderLock(nullptr, patience, scan, &generation);
+  if (!result.done()) return result;
   uint64_t kept_bytes = 0;
   for (const std::string& record : scan->records) {
     kept_bytes += record.size() + 1;
   }
   if (scan->over_capacity + scan->overlong + scan->not_records != 0 ||
       kept_bytes != scan->file_bytes) {
-    scan->trim = Rewrite(scan->records, patience.stop);
+    scan->trim = Rewrite(*scan, generation, patience);
   }
   return result;
 }
@@ -301,48 +312,99 @@ FileResult StagingFile::Scan(bool compact, Patience patience,
 FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,
                                     Patience patience, StagingScan* rest) {
   *rest = StagingScan();
-  if (!Lock(patience)) return LockedOut();
-  const Release release{lock_};
+  if (!Take(rewrite_lock_, patience)) return LockedOut();
+  const Release rewriting{rewrite_lock_};
+  uint64_t generation = 0;
   // Read through even when stopping: the last removal is worth finishing.
-  const FileResult result = ReadQueue(&sent, nullptr, rest);
+  const FileResult result = ReadUnderLock(
+      &sent, Patience{patience.timeout_ms, nullptr}, rest, &generation);
   if (!result.done()) return result;
-  return Rewrite(rest->records, patience.stop);
+  return Rewrite(*rest, generation, patience);
 }
 
-FileResult StagingFile::Rewrite(const std::vector<std::string>& records,
-                                const std::atomic<bool>* stop) {
+FileResult StagingFile::ReadUnderLock(const std::vector<std::string>* sent,
+                                      Patience patience, StagingScan* scan,
+                                      uint64_t* generation) {
+  if (!Lock(patience)) return LockedOut();
+  const Release release{lock_};
+  const uint64_t* words = lock_.shared_words();
+  *generation = words != nullptr ? words[kGeneration] : 0;
+  return ReadQueue(sent, patience.stop, scan);
+}
+
+FileResult StagingFile::Rewrite(const StagingScan& read, uint64_t generation,
+                                Patience patience) {
   const std::filesystem::path temporary = TemporaryPath();
-  FileResult result;
-  {
-    File file;
-    result = File::Open(temporary, File::Mode::kCreate, &file);
-    // Written in pieces of about kRewritePiece bytes: few calls while the
-    // lock is held, little memory.
-    std::string piece;
-    for (size_t i = 0; i <= records.size() && result.done(); ++i) {
-      if (i < records.size()) piece.append(records[i]).push_back('\n');
-      if (piece.size() >= kRewritePiece ||
-          (i == records.size() && !piece.empty())) {
-        result = file.Write(piece.data(), piece.size());
-        piece.clear();
-      }
-    }
-    // On the disk before the rename, or a power cut may leave it empty.
-    if (result.done()) result = file.SyncToDisk();
+  File copy;
+  // The copy is written, and put on the disk, while appends go on.
+  FileResult result = WriteCopy(read.records, temporary, &copy);
+  if (result.done() && !Lock(patience)) result = LockedOut();
+  if (!result.done()) {
+    copy.Close();
+    platform::RemoveFile(temporary);
+    return result;
   }
+  const Release release{lock_};
+  uint64_t* words = lock_.shared_words();
+  bool tail = false;
+  // rewrite_lock_ keeps other rewrites out; this only guards against a
+  // process that does not take it.
+  if (words != nullptr && words[kGeneration] != generation) {
+    result = {FileStatus::kBusy, "another process rewrote the staging file"};
+  } else {
+    result = CopyTail(read.file_bytes, &copy, &tail);
+  }
+  copy.Close();
   // This process's own handle would only hold the old file open.
   append_.Close();
-  if (result.done()) result = platform::RenameOver(temporary, path_, stop);
+  if (result.done())
+    result = platform::RenameOver(temporary, path_, patience.stop);
   if (!result.done()) {
     platform::RemoveFile(temporary);
     return result;
   }
-  // The new file ends with a whole line, and every append handle opened
-  // before holds the old one.
-  uint64_t* words = lock_.shared_words();
+  // Every append handle opened before holds the old file; without a tail
+  // the new one ends with a whole line.
   if (words != nullptr) {
-    words[kAppendUnderWay] = 0;
     ++words[kGeneration];
+    if (!tail) words[kAppendUnderWay] = 0;
+  }
+  return result;
+}
+
+FileResult StagingFile::WriteCopy(const std::vector<std::string>& records,
+                                  const std::filesystem::path& temporary,
+                                  File* copy) {
+  FileResult result = File::Open(temporary, File::Mode::kCreate, copy);
+  // Written in pieces of about kRewritePiece bytes: few calls, little
+  // memory.
+  std::string piece;
+  for (size_t i = 0; i <= records.size() && result.done(); ++i) {
+    if (i < records.size()) piece.append(records[i]).push_back('\n');
+    if (piece.size() >= kRewritePiece ||
+        (i == records.size() && !piece.empty())) {
+      result = copy->Write(piece.data(), piece.size());
+      piece.clear();
+    }
+  }
+  // On the disk before the rename, or a power cut may leave it empty. What
+  // CopyTail adds later is as safe as any append.
+  if (result.done()) result = copy->SyncToDisk();
+  return result;
+}
+
+FileResult StagingFile::CopyTail(uint64_t from, File* copy, bool* tail) {
+  File file;
+  FileResult result = File::Open(path_, File::Mode::kRead, &file);
+  if (result.status == FileStatus::kAbsent) return FileResult::Done();
+  if (result.done()) result = file.Seek(from);
+  char buffer[16 * 1024];
+  size_t got = 0;
+  while (result.done() &&
+         (result = file.Read(buffer, sizeof(buffer), &got)).done() &&
+         got != 0) {
+    *tail = true;
+    result = copy->Write(buffer, got);
   }
   return result;
 }

@@ -65,10 +65,13 @@ std::vector<std::string> DropSentFront(std::vector<std::string>* queue,
 // Crash safety: writes that replace the file go to "<path>.tmp", which is
 // on the disk before it is renamed over the file, so a process killed (or a
 // machine losing power) at any moment leaves either the old or the new
-// content. An append is one write of one whole line; while it runs a word
-// shared by the processes says so, and an append cut short (a killed
-// process, a full disk) leaves that word set, so the next append first
-// closes the broken line, which readers skip.
+// content. The copy is written without the file's lock, so appends do not
+// wait for the disk; what they added meanwhile is copied over under the
+// lock just before the rename (a file rewritten meanwhile by another
+// process makes the rewrite give up instead). An append is one write of one
+// whole line; while it runs a word shared by the processes says so, and an
+// append cut short (a killed process, a full disk) leaves that word set, so the
+// next append first closes the broken line, which readers skip.
 //
 // Appends keep one handle open; it shares deletion, so another process can
 // still rename a new file over it. Each rewrite counts up a second shared
@@ -102,13 +105,26 @@ class StagingFile {
  private:
   // Takes the lock within |patience|.
   bool Lock(Patience patience);
+  static bool Take(platform::InterProcessLock& lock, Patience patience);
   // Reads the queue with the lock held; |sent| is dropped from its front.
   platform::FileResult ReadQueue(const std::vector<std::string>* sent,
                                  const std::atomic<bool>* stop,
                                  StagingScan* scan);
-  // Replaces the file's content by |records|, one per line; lock held.
-  platform::FileResult Rewrite(const std::vector<std::string>& records,
-                               const std::atomic<bool>* stop);
+  // Takes the lock and reads the queue; *|generation| is the file's.
+  platform::FileResult ReadUnderLock(const std::vector<std::string>* sent,
+                                     Patience patience, StagingScan* scan,
+                                     uint64_t* generation);
+  // Replaces the file's content by |read|'s records, one per line, and what
+  // was appended since it was read; rewrite_lock_ held, lock_ not. Busy
+  // when another process rewrote the file meanwhile.
+  platform::FileResult Rewrite(const StagingScan& read, uint64_t generation,
+                               Patience patience);
+  platform::FileResult WriteCopy(const std::vector<std::string>& records,
+                                 const std::filesystem::path& temporary,
+                                 platform::File* copy);
+  // Appends to |copy| what the file holds past |from|; lock_ held.
+  platform::FileResult CopyTail(uint64_t from, platform::File* copy,
+                                bool* tail);
   // Opens the append handle anew when it is closed or its file lost its
   // name; lock held. *|check_tail| tells whether the file may end in a
   // broken line.
@@ -120,6 +136,9 @@ class StagingFile {
   const std::filesystem::path path_;
   const StagingLimits limits_;
   platform::InterProcessLock lock_;
+  // Held through a whole rewrite, so that one process at a time uses the
+  // ".tmp" copy; appends take only lock_.
+  platform::InterProcessLock rewrite_lock_;
   platform::File append_;    // guarded by lock_
   uint64_t generation_ = 0;  // of append_'s file; guarded by lock_
 };
