@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <optional>
@@ -96,7 +97,7 @@ void LogIgnoredAction(WPARAM action, const char* reason) {
 // Any program can post the message with any number in lParam; only what
 // passes this is read or freed.
 SIZE_T LiveHeapBlockSize(const void* block) {
-  if (block == nullptr) return 0;
+  if (!MayBeHeapBlock(block)) return 0;
   HANDLE heap = GetProcessHeap();
   if (!HeapValidate(heap, 0, block)) return 0;
   const SIZE_T size = HeapSize(heap, 0, block);
@@ -127,6 +128,12 @@ bool SetTitleAction(HWND window, LPARAM lparam) {
   auto* record = ActionRecord<FrameTitleRecord>(kFrameActionSetTitle, lparam);
   if (record == nullptr) return false;
   wchar_t* title = record->title;
+  // Both blocks are freed below; a title that is the record would be freed
+  // twice.
+  if (static_cast<void*>(title) == static_cast<void*>(record)) {
+    LogIgnoredAction(kFrameActionSetTitle, "the title points at its record");
+    return false;
+  }
   // Read no further than the title's own block.
   const size_t capacity = LiveHeapBlockSize(title) / sizeof(wchar_t);
   if (title != nullptr && std::wmemchr(title, L'\0', capacity) == nullptr) {
@@ -212,6 +219,15 @@ UINT DragRequestMessage() {
   static const UINT registered =
       RegisterWindowMessageW(L"quillon_pc.frame.drag_request");
   return registered != 0 ? registered : WM_APP + 0x3FE;
+}
+
+bool MayBeHeapBlock(const void* block) {
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  if (address == 0 || address % MEMORY_ALLOCATION_ALIGNMENT != 0) return false;
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(block, &info, sizeof(info)) != sizeof(info)) return false;
+  return info.State == MEM_COMMIT && info.Type == MEM_PRIVATE &&
+         info.Protect == PAGE_READWRITE;
 }
 
 void RefreshViewSize() {

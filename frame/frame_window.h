@@ -67,6 +67,11 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam, UINT_PTR subclass_id,
                                 DWORD_PTR ref_data);
 
+// Whether a pointer-sized value could be a block of the process heap at all:
+// aligned as heap blocks are, in committed, private, read-write memory. Cheap,
+// and unlike HeapValidate it never stops in a debugger or a checked heap.
+bool MayBeHeapBlock(const void* block);
+
 // Sizes the view to the top-level window's client area, by way of a size one
 // pixel larger so that the view always sees a change.
 void RefreshViewSize();
