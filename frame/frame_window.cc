@@ -163,18 +163,25 @@ bool RunFrameAction(HWND window, WPARAM action, LPARAM lparam) {
   }
 }
 
-// The move starts only while the primary button is down: a request that
-// arrives after the button went up would otherwise leave the window stuck to
-// the cursor until the next click. The key state is the physical button's,
-// so with swapped buttons the primary one is the right.
-void StartDragIfButtonDown(HWND window) {
+// A move starts only while the primary button is down: one started after
+// the button went up would leave the window stuck to the cursor until the
+// next click. The key state is the physical button's, so with swapped
+// buttons the primary one is the right.
+bool PrimaryButtonDown() {
   const int primary =
       GetSystemMetrics(SM_SWAPBUTTON) != 0 ? VK_RBUTTON : VK_LBUTTON;
-  if ((GetAsyncKeyState(primary) & 0x8000) == 0) return;
+  return (GetAsyncKeyState(primary) & 0x8000) != 0;
+}
+
+// SC_MOVE plus HTCAPTION: the system moves the window as if its caption were
+// dragged, in a modal loop that ends with the mouse button going up.
+void RunMoveLoop(HWND window) {
   ReleaseCapture();
-  // SC_MOVE plus HTCAPTION: the system moves the window as if its caption
-  // were dragged, in a modal loop that ends with the mouse button going up.
   SendMessageW(window, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+}
+
+void StartDragIfButtonDown(HWND window) {
+  if (PrimaryButtonDown()) RunMoveLoop(window);
 }
 
 bool IsSizingHitCode(LRESULT code) {
@@ -219,6 +226,13 @@ UINT DragRequestMessage() {
   static const UINT registered =
       RegisterWindowMessageW(L"quillon_pc.frame.drag_request");
   return registered != 0 ? registered : WM_APP + 0x3FE;
+}
+
+bool DragAppWindowToEnd() {
+  HWND window = frame_state.app_window.load();
+  if (window == nullptr || !PrimaryButtonDown()) return false;
+  RunMoveLoop(window);
+  return true;
 }
 
 bool MayBeHeapBlock(const void* block) {

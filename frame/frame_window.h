@@ -67,6 +67,11 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam, UINT_PTR subclass_id,
                                 DWORD_PTR ref_data);
 
+// Runs a user move of the top-level window as a caption drag and returns
+// once the move has ended; false, starting nothing, when there is no window
+// or the primary mouse button is not down. For the window's own thread.
+bool DragAppWindowToEnd();
+
 // Whether a pointer-sized value could be a block of the process heap at all:
 // aligned as heap blocks are, in committed, private, read-write memory. Cheap,
 // and unlike HeapValidate it never stops in a debugger or a checked heap.

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "embedding/standard_codec.h"
-#include "frame/frame_api.h"
+#include "frame/frame_window.h"
 
 namespace frame {
 
@@ -50,8 +50,9 @@ void FrameWindowPlugin::HandleFrameMethodCall(
     result->NotImplemented();
     return;
   }
-  const FrameApi* api = KeptFrameApi();
-  if (api != nullptr && api->private_table->drag_app_window()) {
+  // Runs the system's move loop and so returns once the move has ended:
+  // callers take the answer for the end of the drag.
+  if (DragAppWindowToEnd()) {
     result->Success();
   } else {
     result->Error(kDragFailedCode, kDragFailedMessage);

@@ -25,7 +25,7 @@ class FrameWindowPlugin : public flutter::Plugin {
   FrameWindowPlugin(const FrameWindowPlugin&) = delete;
   FrameWindowPlugin& operator=(const FrameWindowPlugin&) = delete;
 
-  // "dragAppWindow" (arguments ignored) starts the move and answers once it
+  // "dragAppWindow" (arguments ignored) runs the move and answers once it
   // has ended; every other method is not implemented.
   void HandleFrameMethodCall(const flutter::MethodCall& call,
                              std::unique_ptr<flutter::MethodResult> result);

@@ -123,30 +123,32 @@ TEST_F(FramePluginTest, EndedRegistrarLeavesNoCallbackForQueuedMessages) {
   EXPECT_TRUE(reply.bytes.empty());
 }
 
-TEST_F(FramePluginTest, DragAnswersSuccessAtOnceAndTheMoveFollows) {
-  ASSERT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
-  int parameter = 0;
-  HWND window =
-      CreateWindowExW(0, frame::kAppWindowClassName, L"quillon_pc",
-                      WS_POPUP | WS_THICKFRAME | WS_VISIBLE, 10, 10, 400, 300,
-                      nullptr, nullptr, GetModuleHandleW(nullptr), &parameter);
-  ASSERT_NE(window, nullptr);
-  ASSERT_EQ(frame::GetAppWindow(), window);
+HWND CreateAppWindow() {
+  static int parameter = 0;
+  EXPECT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
+  return CreateWindowExW(0, frame::kAppWindowClassName, L"quillon_pc",
+                         WS_POPUP | WS_THICKFRAME | WS_VISIBLE, 10, 10, 400,
+                         300, nullptr, nullptr, GetModuleHandleW(nullptr),
+                         &parameter);
+}
 
+TEST_F(FramePluginTest, DragAnswersOnceTheMoveHasEnded) {
+  HWND window = CreateAppWindow();
+  ASSERT_EQ(frame::GetAppWindow(), window);
+  // No button down: refused at once, and no move starts.
+  EXPECT_EQ(Call("dragAppWindow").bytes,
+            *flutter::StandardMethodCodec::GetInstance().EncodeErrorReply(
+                "ERROR_DRAG_APP_WINDOW_FAILED", "Could not drag app window"));
+  frame_test::PumpMessages();
+  EXPECT_FALSE(frame_test::LogOf(window).Received(WM_ENTERSIZEMOVE));
   {
     frame_test::HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     frame_test::MoveLoopEnder ender;
-    const Reply reply = Call(
-        "dragAppWindow",
-        EncodableValue(EncodableMap{{EncodableValue("x"), EncodableValue()}}));
-    EXPECT_EQ(reply.bytes, (std::vector<uint8_t>{0, 0}));
-    // Answered before the move: the channel is not held for its length.
-    EXPECT_EQ(ender.ticks_in_size_move(), 0);
-    EXPECT_FALSE(frame_test::LogOf(window).Received(WM_ENTERSIZEMOVE));
-    frame_test::PumpMessages();
+    EXPECT_EQ(Call("dragAppWindow").bytes, (std::vector<uint8_t>{0, 0}));
+    // The whole move ran before the answer.
     EXPECT_GT(ender.ticks_in_size_move(), 0);
+    EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
   }
-  EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
   DestroyWindow(window);
 }
 

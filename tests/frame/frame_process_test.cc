@@ -182,6 +182,10 @@ TEST(FrameProcessTest, ExportedTableServesTheWindowAndItsLimits) {
   EXPECT_EQ(limited.h, 300);
 }
 
+constexpr char kDragFailedReply[] =
+    "error \"ERROR_DRAG_APP_WINDOW_FAILED\" \"Could not drag app window\" "
+    "null";
+
 TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
   const std::vector<std::string> lines = RunScenario(
       "frame-title Fenster \xC3\xBC \xE4\xB8\xAD\n"
@@ -213,11 +217,12 @@ TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
             "not-implemented");
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindowX"),
             "not-implemented");
+  // No button is down: nothing to drag, whatever the arguments.
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
-            "success null");
+            kDragFailedReply);
   EXPECT_EQ(
       ResultOf(lines, "method frame/window dragAppWindow {\"any\": [1, 2]}"),
-      "success null");
+      kDragFailedReply);
   EXPECT_EQ(ResultOf(lines, "window", 1).find("x=20 y=30 w=500 h=400"), 0u);
 }
 
@@ -411,9 +416,55 @@ TEST(FrameProcessTest, DragWithNoButtonHeldAnswersAtOnceAndMovesNothing) {
   EXPECT_EQ(run.Wait(), 0);
   const std::vector<std::string> lines = run.StepLines();
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
-            "success null");
+            kDragFailedReply);
   EXPECT_EQ(ResultOf(lines, "window").find("x=300 y=200 w=600 h=400"), 0u)
       << ResultOf(lines, "window");
+}
+
+// The transcript's lines that start with |prefix|.
+std::vector<std::string> LinesStarting(const ProgramRun& run,
+                                       const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : run.Transcript()) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+TEST(FrameProcessTest, DragAnswersOnlyOnceTheButtonIsReleased) {
+  ProgramRun run(
+      WithScenario("frame-move 300 200 600 400 0x14\n"
+                   "show\n"
+                   "wait 300\n"
+                   "echo ready\n"
+                   "wait 600\n"
+                   "method frame/window dragAppWindow\n"
+                   "window\n"
+                   "destroy\n"));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  const LONG x = (shown.bounds.left + shown.bounds.right) / 2;
+  const LONG y = (shown.bounds.top + shown.bounds.bottom) / 2;
+  MouseTo(x, y);
+  MouseTo(x, y, MOUSEEVENTF_LEFTDOWN);
+  Sleep(1000);  // the call arrives while the button is down
+  for (LONG step = 10; step <= 100; step += 10) MouseTo(x + step, y + step);
+  Sleep(300);
+  RECT moving{};
+  GetWindowRect(shown.window, &moving);
+  // The window follows the pointer, and the call is still unanswered.
+  // Absolute input rounds to within a pixel.
+  EXPECT_NEAR(moving.left, shown.bounds.left + 100, 1);
+  EXPECT_NEAR(moving.top, shown.bounds.top + 100, 1);
+  EXPECT_TRUE(LinesStarting(run, "method frame/window dragAppWindow").empty());
+  MouseTo(x + 100, y + 100, MOUSEEVENTF_LEFTUP);
+  EXPECT_EQ(run.Wait(), 0);
+  const std::vector<std::string> lines = run.StepLines();
+  EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
+            "success null");
+  const WindowLine moved = ParseWindow(ResultOf(lines, "window"));
+  EXPECT_EQ(moved.x, moving.left);
+  EXPECT_EQ(moved.y, moving.top);
 }
 
 }  // namespace
