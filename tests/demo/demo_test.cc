@@ -108,7 +108,9 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
           "frame-refresh\n"
           "wait 100\n"
           "window\n"
-          "show\n" +
+          "show\n"
+          "method frame/window setMaximizeButtonBounds {\"left\": 850, "
+          "\"top\": 0, \"width\": 46, \"height\": 32}\n" +
           initialize + "\n" + track + "\n" + profile + "\n" + login + "\n" +
           member_event + "\n" + flush + "\n" + "wait 300\n" + picture_step +
           "\n"
@@ -123,6 +125,10 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
   EXPECT_EQ(ResultOf(lines, "window", 1),
             "x=300 y=200 w=900 h=560 client=900x560 visible=0 "
             "title=[quillon_pc demo test]");
+  EXPECT_EQ(ResultOf(lines,
+                     "method frame/window setMaximizeButtonBounds {\"left\": "
+                     "850, \"top\": 0, \"width\": 46, \"height\": 32}"),
+            "success null");
   for (const std::string& call :
        {initialize, track, profile, login, member_event, flush}) {
     EXPECT_EQ(ResultOf(lines, call), "success true") << call;

@@ -2,6 +2,7 @@
 // interface uses it.
 #include <windows.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -149,6 +150,48 @@ TEST_F(FramePluginTest, DragAnswersOnceTheMoveHasEnded) {
     EXPECT_GT(ender.ticks_in_size_move(), 0);
     EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
   }
+  DestroyWindow(window);
+}
+
+EncodableValue Bounds(EncodableValue left, EncodableValue width) {
+  const EncodableValue one(1.0);
+  return EncodableValue(EncodableMap{{EncodableValue("left"), left},
+                                     {EncodableValue("top"), one},
+                                     {EncodableValue("width"), width},
+                                     {EncodableValue("height"), one}});
+}
+
+TEST_F(FramePluginTest, MaximizeButtonBoundsAreCheckedKeptAndCleared) {
+  HWND window = CreateAppWindow();
+  POINT point{10, 1};
+  ClientToScreen(window, &point);
+  const LPARAM at = MAKELPARAM(point.x, point.y);
+  const EncodableValue one(1);
+  EXPECT_EQ(Call("setMaximizeButtonBounds",
+                 Bounds(EncodableValue(int64_t{9}), EncodableValue(1.5)))
+                .bytes,
+            (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
+  for (const EncodableValue& bad :
+       {EncodableValue("x"), EncodableValue(EncodableList{one, one, one, one}),
+        EncodableValue(EncodableMap{{EncodableValue("left"), one}}),
+        Bounds(one, EncodableValue("1")), Bounds(one, EncodableValue(0)),
+        Bounds(one, EncodableValue(-2.0)), Bounds(one, EncodableValue(NAN)),
+        Bounds(EncodableValue(HUGE_VAL), one),
+        Bounds(EncodableValue(int64_t{1} << 40), one)}) {
+    const std::vector<uint8_t> reply =
+        Call("setMaximizeButtonBounds", bad).bytes;
+    ASSERT_FALSE(reply.empty());
+    EXPECT_EQ(reply[0], 1) << "not an error reply";
+    EXPECT_NE(
+        std::string(reply.begin(), reply.end()).find("ERROR_INVALID_ARGUMENTS"),
+        std::string::npos);
+  }
+  // Refusals leave the last declaration; null clears it.
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
+  EXPECT_EQ(Call("setMaximizeButtonBounds").bytes,
+            (std::vector<uint8_t>{0, 0}));
+  EXPECT_NE(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
   DestroyWindow(window);
 }
 

@@ -467,4 +467,106 @@ TEST(FrameProcessTest, DragAnswersOnlyOnceTheButtonIsReleased) {
   EXPECT_EQ(moved.y, moving.top);
 }
 
+// A maximise button declared 500 px along the top of the shown window, after
+// a declaration the channel refuses.
+constexpr char kMaximizeButtonScenario[] =
+    "frame-move 300 200 600 400 0x14\n"
+    "show\n"
+    "wait 300\n"
+    "method frame/window setMaximizeButtonBounds {\"left\": 1}\n"
+    "method frame/window setMaximizeButtonBounds {\"left\": 500, \"top\": 0, "
+    "\"width\": 46.5, \"height\": 32L}\n"
+    "echo ready\n";
+
+POINT InView(HWND view, LONG x, LONG y) {
+  POINT point{x, y};
+  ClientToScreen(view, &point);
+  return point;
+}
+
+// Clicks at |point|, then leaves for the middle of the view and waits until
+// the user interface has heard all four states of the click.
+bool ClickMaximizeButton(const ProgramRun& run, HWND window, HWND view,
+                         POINT point, size_t heard) {
+  const bool zoomed = IsZoomed(window) != FALSE;
+  // Two moves over the button: one state change.
+  MouseTo(point.x - 3, point.y);
+  MouseTo(point.x, point.y);
+  MouseTo(point.x, point.y, MOUSEEVENTF_LEFTDOWN);
+  MouseTo(point.x, point.y, MOUSEEVENTF_LEFTUP);
+  for (int i = 0; i < 100 && (IsZoomed(window) != FALSE) == zoomed; ++i) {
+    Sleep(20);
+  }
+  RECT client{};
+  GetClientRect(view, &client);
+  const POINT middle = InView(view, client.right / 2, client.bottom / 2);
+  MouseTo(middle.x, middle.y);
+  for (int i = 0; i < 100 && LinesStarting(run, "incoming ").size() < heard + 4;
+       ++i) {
+    Sleep(20);
+  }
+  return (IsZoomed(window) != FALSE) != zoomed;
+}
+
+TEST(FrameProcessTest, DeclaredMaximizeButtonHitTestsAndMaximisesOnAClick) {
+  ProgramRun run(WithScenario(kMaximizeButtonScenario));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  ASSERT_NE(shown.view, nullptr);
+  const std::vector<std::string> lines = run.StepLines();
+  EXPECT_EQ(ResultOf(lines,
+                     "method frame/window setMaximizeButtonBounds "
+                     "{\"left\": 1}")
+                .rfind("error \"ERROR_INVALID_ARGUMENTS\"", 0),
+            0u);
+  EXPECT_EQ(ResultOf(lines,
+                     "method frame/window setMaximizeButtonBounds "
+                     "{\"left\": 500, \"top\": 0, \"width\": 46.5, "
+                     "\"height\": 32L}"),
+            "success null");
+
+  struct Probe {
+    LONG x, y;
+    LRESULT view_code, window_code;
+  };
+  // In view pixels: the button runs from 500 to 546.5, rounded out to 547.
+  const Probe probes[] = {
+      {520, 16, HTTRANSPARENT, HTMAXBUTTON},
+      {546, 31, HTTRANSPARENT, HTMAXBUTTON},
+      {547, 16, HTCLIENT, HTCLIENT},
+      {520, 32, HTCLIENT, HTCLIENT},
+      {520, 1, HTTRANSPARENT, HTTOP},  // the sizing band comes first
+  };
+  for (const Probe& p : probes) {
+    SCOPED_TRACE(testing::Message() << p.x << "," << p.y);
+    const POINT at = InView(shown.view, p.x, p.y);
+    const LPARAM point = ScreenPoint(at.x, at.y);
+    EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, point), p.view_code);
+    EXPECT_EQ(SendMessageW(shown.window, WM_NCHITTEST, 0, point),
+              p.window_code);
+  }
+
+  EXPECT_TRUE(ClickMaximizeButton(run, shown.window, shown.view,
+                                  InView(shown.view, 520, 16), 0));
+  // Maximised, the button still answers: the second click restores.
+  EXPECT_TRUE(ClickMaximizeButton(run, shown.window, shown.view,
+                                  InView(shown.view, 520, 16), 4));
+  RECT restored{};
+  GetWindowRect(shown.window, &restored);
+  EXPECT_TRUE(EqualRect(&restored, &shown.bounds));
+  EXPECT_EQ(run.Close(), 0);
+
+  // Hover, press, release, leave: once each per click, however many moves.
+  const std::string call = "incoming frame/window maximizeButtonState ";
+  const std::vector<std::string> click = {
+      call + "{\"hovered\": true, \"pressed\": false}",
+      call + "{\"hovered\": true, \"pressed\": true}",
+      call + "{\"hovered\": true, \"pressed\": false}",
+      call + "{\"hovered\": false, \"pressed\": false}",
+  };
+  std::vector<std::string> expected = click;
+  expected.insert(expected.end(), click.begin(), click.end());
+  EXPECT_EQ(LinesStarting(run, "incoming "), expected);
+}
+
 }  // namespace
