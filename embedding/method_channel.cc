@@ -37,4 +37,13 @@ void MethodChannel::SetMethodCallHandler(MethodCallHandler handler) const {
   });
 }
 
+void MethodChannel::InvokeMethod(
+    const std::string& method,
+    std::unique_ptr<EncodableValue> arguments) const {
+  const MethodCall call(method, std::move(arguments));
+  const std::unique_ptr<std::vector<uint8_t>> message =
+      codec_->EncodeMethodCall(call);
+  if (message) messenger_->Send(name_, message->data(), message->size(), {});
+}
+
 }  // namespace flutter

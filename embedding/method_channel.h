@@ -7,6 +7,7 @@
 #include <string>
 
 #include "embedding/binary_messenger.h"
+#include "embedding/encodable_value.h"
 #include "embedding/method_call.h"
 #include "embedding/method_codec.h"
 #include "embedding/method_result.h"
@@ -28,6 +29,11 @@ class MethodChannel {
   // handler unregisters the channel. The registration keeps its own copies, so
   // this object need not outlive it.
   void SetMethodCallHandler(MethodCallHandler handler) const;
+
+  // Calls |method| on the other side with |arguments| (null for none),
+  // expecting no answer.
+  void InvokeMethod(const std::string& method,
+                    std::unique_ptr<EncodableValue> arguments) const;
 
   const std::string& name() const { return name_; }
 

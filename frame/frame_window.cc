@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cwchar>
 #include <optional>
@@ -96,7 +98,7 @@ void LogIgnoredAction(WPARAM action, const char* reason) {
 // Any program can post the message with any number in lParam; only what
 // passes this is read or freed.
 SIZE_T LiveHeapBlockSize(const void* block) {
-  if (block == nullptr) return 0;
+  if (!MayBeHeapBlock(block)) return 0;
   HANDLE heap = GetProcessHeap();
   if (!HeapValidate(heap, 0, block)) return 0;
   const SIZE_T size = HeapSize(heap, 0, block);
@@ -127,6 +129,12 @@ bool SetTitleAction(HWND window, LPARAM lparam) {
   auto* record = ActionRecord<FrameTitleRecord>(kFrameActionSetTitle, lparam);
   if (record == nullptr) return false;
   wchar_t* title = record->title;
+  // Both blocks are freed below; a title that is the record would be freed
+  // twice.
+  if (static_cast<void*>(title) == static_cast<void*>(record)) {
+    LogIgnoredAction(kFrameActionSetTitle, "the title points at its record");
+    return false;
+  }
   // Read no further than the title's own block.
   const size_t capacity = LiveHeapBlockSize(title) / sizeof(wchar_t);
   if (title != nullptr && std::wmemchr(title, L'\0', capacity) == nullptr) {
@@ -156,18 +164,82 @@ bool RunFrameAction(HWND window, WPARAM action, LPARAM lparam) {
   }
 }
 
-// The move starts only while the primary button is down: a request that
-// arrives after the button went up would otherwise leave the window stuck to
-// the cursor until the next click. The key state is the physical button's,
-// so with swapped buttons the primary one is the right.
-void StartDragIfButtonDown(HWND window) {
+// A move starts only while the primary button is down: one started after
+// the button went up would leave the window stuck to the cursor until the
+// next click. The key state is the physical button's, so with swapped
+// buttons the primary one is the right.
+bool PrimaryButtonDown() {
   const int primary =
       GetSystemMetrics(SM_SWAPBUTTON) != 0 ? VK_RBUTTON : VK_LBUTTON;
-  if ((GetAsyncKeyState(primary) & 0x8000) == 0) return;
+  return (GetAsyncKeyState(primary) & 0x8000) != 0;
+}
+
+// SC_MOVE plus HTCAPTION: the system moves the window as if its caption were
+// dragged, in a modal loop that ends with the mouse button going up.
+void RunMoveLoop(HWND window) {
   ReleaseCapture();
-  // SC_MOVE plus HTCAPTION: the system moves the window as if its caption
-  // were dragged, in a modal loop that ends with the mouse button going up.
   SendMessageW(window, WM_SYSCOMMAND, SC_MOVE | HTCAPTION, 0);
+}
+
+void StartDragIfButtonDown(HWND window) {
+  if (PrimaryButtonDown()) RunMoveLoop(window);
+}
+
+// The declared maximise button. Main thread only: the channel handler that
+// declares it and the window procedures that use it both run there.
+struct MaximizeButton {
+  bool declared = false;
+  MaximizeButtonBounds bounds{};
+  bool hovered = false;
+  bool pressed = false;
+  bool tracking = false;
+  MaximizeButtonListener listener = nullptr;
+};
+MaximizeButton maximize_button;
+
+void SetMaximizeButtonState(bool hovered, bool pressed) {
+  MaximizeButton& button = maximize_button;
+  if (button.hovered == hovered && button.pressed == pressed) return;
+  button.hovered = hovered;
+  button.pressed = pressed;
+  if (button.listener != nullptr) button.listener(hovered, pressed);
+}
+
+// The button on the screen at the window's current DPI; false when none is
+// declared. Edges round outwards, so the button's every pixel is inside.
+bool MaximizeButtonOnScreen(RECT* rect) {
+  const MaximizeButton& button = maximize_button;
+  HWND app = frame_state.app_window.load();
+  if (!button.declared || app == nullptr) return false;
+  HWND view = frame_state.view_window.load();
+  POINT origin{0, 0};
+  if (!ClientToScreen(view != nullptr ? view : app, &origin)) return false;
+  const double scale = frame_state.dpi_for_window.load()(app) / 96.0;
+  const MaximizeButtonBounds& b = button.bounds;
+  rect->left = origin.x + static_cast<LONG>(std::floor(b.left * scale));
+  rect->top = origin.y + static_cast<LONG>(std::floor(b.top * scale));
+  rect->right =
+      origin.x + static_cast<LONG>(std::ceil((b.left + b.width) * scale));
+  rect->bottom =
+      origin.y + static_cast<LONG>(std::ceil((b.top + b.height) * scale));
+  return true;
+}
+
+bool OverMaximizeButton(LPARAM lparam) {
+  RECT rect;
+  if (!MaximizeButtonOnScreen(&rect)) return false;
+  // Signed screen coordinates.
+  const POINT point{
+      static_cast<int16_t>(static_cast<uint16_t>(lparam & 0xFFFF)),
+      static_cast<int16_t>(static_cast<uint16_t>((lparam >> 16) & 0xFFFF))};
+  return PtInRect(&rect, point) != FALSE;
+}
+
+// Over the declared button the view steps aside, so the system asks the
+// top-level window, which answers HTMAXBUTTON.
+bool ViewStepsAsideForMaximizeButton(HWND view, LPARAM lparam) {
+  HWND app = frame_state.app_window.load();
+  return app != nullptr && GetParent(view) == app && OverMaximizeButton(lparam);
 }
 
 bool IsSizingHitCode(LRESULT code) {
@@ -180,6 +252,7 @@ bool IsSizingHitCode(LRESULT code) {
 // the window beneath it; the rest of the view stays the view's. A maximised
 // window has no sizing band.
 LRESULT HitTestView(HWND view, WPARAM wparam, LPARAM lparam) {
+  if (ViewStepsAsideForMaximizeButton(view, lparam)) return HTTRANSPARENT;
   HWND app = frame_state.app_window.load();
   if (app != nullptr && GetParent(view) == app && !IsZoomed(app) &&
       IsSizingHitCode(SendMessageW(app, WM_NCHITTEST, 0, lparam))) {
@@ -212,6 +285,35 @@ UINT DragRequestMessage() {
   static const UINT registered =
       RegisterWindowMessageW(L"quillon_pc.frame.drag_request");
   return registered != 0 ? registered : WM_APP + 0x3FE;
+}
+
+bool DragAppWindowToEnd() {
+  HWND window = frame_state.app_window.load();
+  if (window == nullptr || !PrimaryButtonDown()) return false;
+  RunMoveLoop(window);
+  return true;
+}
+
+void SetMaximizeButtonBounds(const MaximizeButtonBounds* bounds) {
+  maximize_button.declared = bounds != nullptr;
+  if (bounds != nullptr) {
+    maximize_button.bounds = *bounds;
+  } else {
+    SetMaximizeButtonState(false, false);
+  }
+}
+
+void SetMaximizeButtonListener(MaximizeButtonListener listener) {
+  maximize_button.listener = listener;
+}
+
+bool MayBeHeapBlock(const void* block) {
+  const auto address = reinterpret_cast<uintptr_t>(block);
+  if (address == 0 || address % MEMORY_ALLOCATION_ALIGNMENT != 0) return false;
+  MEMORY_BASIC_INFORMATION info{};
+  if (VirtualQuery(block, &info, sizeof(info)) != sizeof(info)) return false;
+  return info.State == MEM_COMMIT && info.Type == MEM_PRIVATE &&
+         info.Protect == PAGE_READWRITE;
 }
 
 void RefreshViewSize() {
@@ -347,6 +449,62 @@ FrameAnswer OnFrameAction(HWND window, UINT, WPARAM wparam, LPARAM& lparam) {
   return std::nullopt;
 }
 
+// The declared maximise button answers as the system's own would, except
+// where a sizing band lies over it.
+FrameAnswer OnNcHitTest(HWND window, UINT message, WPARAM wparam,
+                        LPARAM& lparam) {
+  const LRESULT code = DefSubclassProc(window, message, wparam, lparam);
+  if (!IsSizingHitCode(code) && OverMaximizeButton(lparam)) return HTMAXBUTTON;
+  return code;
+}
+
+// Non-client tracking reports the pointer leaving the button for the view,
+// which the non-client messages alone never would.
+void TrackNonClientLeave(HWND window) {
+  if (maximize_button.tracking) return;
+  TRACKMOUSEEVENT track{};
+  track.cbSize = sizeof(track);
+  track.dwFlags = TME_LEAVE | TME_NONCLIENT;
+  track.hwndTrack = window;
+  maximize_button.tracking = TrackMouseEvent(&track) != FALSE;
+}
+
+FrameAnswer OnNcMouseMove(HWND window, UINT, WPARAM wparam, LPARAM&) {
+  if (wparam != HTMAXBUTTON) {
+    SetMaximizeButtonState(false, false);
+    return std::nullopt;
+  }
+  TrackNonClientLeave(window);
+  SetMaximizeButtonState(true, maximize_button.pressed);
+  return 0;
+}
+
+FrameAnswer OnNcMouseLeave(HWND, UINT, WPARAM, LPARAM&) {
+  maximize_button.tracking = false;
+  SetMaximizeButtonState(false, false);
+  return std::nullopt;
+}
+
+// Not passed on: the default handling would track and paint a button of its
+// own. Pressed is all it becomes; the release acts.
+FrameAnswer OnNcButtonDown(HWND window, UINT, WPARAM wparam, LPARAM&) {
+  if (wparam != HTMAXBUTTON) return std::nullopt;
+  TrackNonClientLeave(window);
+  SetMaximizeButtonState(true, true);
+  return 0;
+}
+
+FrameAnswer OnNcButtonUp(HWND window, UINT, WPARAM wparam, LPARAM&) {
+  if (wparam != HTMAXBUTTON) return std::nullopt;
+  const bool was_pressed = maximize_button.pressed;
+  SetMaximizeButtonState(true, false);
+  if (was_pressed) {
+    SendMessageW(window, WM_SYSCOMMAND,
+                 IsZoomed(window) ? SC_RESTORE : SC_MAXIMIZE, 0);
+  }
+  return 0;
+}
+
 FrameAnswer OnNcDestroy(HWND window, UINT, WPARAM, LPARAM&) {
   HWND expected = window;
   frame_state.app_window.compare_exchange_strong(expected, nullptr);
@@ -372,6 +530,12 @@ constexpr FrameRoute kFrameRoutes[] = {
     {WM_DPICHANGED, &OnDpiChanged},
     {FRAME_ACTION_MESSAGE, &OnFrameAction},
     {WM_NCDESTROY, &OnNcDestroy},
+    {WM_NCHITTEST, &OnNcHitTest},
+    {WM_NCMOUSEMOVE, &OnNcMouseMove},
+    {WM_NCMOUSELEAVE, &OnNcMouseLeave},
+    {WM_NCLBUTTONDOWN, &OnNcButtonDown},
+    {WM_NCLBUTTONDBLCLK, &OnNcButtonDown},
+    {WM_NCLBUTTONUP, &OnNcButtonUp},
 };
 
 }  // namespace

@@ -67,6 +67,35 @@ LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam, UINT_PTR subclass_id,
                                 DWORD_PTR ref_data);
 
+// Runs a user move of the top-level window as a caption drag and returns
+// once the move has ended; false, starting nothing, when there is no window
+// or the primary mouse button is not down. For the window's own thread.
+bool DragAppWindowToEnd();
+
+// The user interface's own maximise button, in logical pixels from the
+// view's top-left corner. While one is declared the window answers
+// HTMAXBUTTON over it (so that the system offers its snap layouts there) and
+// maximises or restores on a click.
+struct MaximizeButtonBounds {
+  double left;
+  double top;
+  double width;
+  double height;
+};
+
+// Declares the button, or with null forgets it. Main thread only.
+void SetMaximizeButtonBounds(const MaximizeButtonBounds* bounds);
+
+// Told the button's hover and press state each time either changes, since
+// the view no longer sees the pointer over the button. Null stops it.
+using MaximizeButtonListener = void (*)(bool hovered, bool pressed);
+void SetMaximizeButtonListener(MaximizeButtonListener listener);
+
+// Whether a pointer-sized value could be a block of the process heap at all:
+// aligned as heap blocks are, in committed, private, read-write memory. Cheap,
+// and unlike HeapValidate it never stops in a debugger or a checked heap.
+bool MayBeHeapBlock(const void* block);
+
 // Sizes the view to the top-level window's client area, by way of a size one
 // pixel larger so that the view always sees a change.
 void RefreshViewSize();

@@ -1,5 +1,6 @@
 // The "frame/window" channel: lets the user interface start a user move of
-// the top-level window.
+// the top-level window and declare its own maximise button, whose hover and
+// press states it is told of in return.
 #ifndef QUILLON_FRAME_FRAME_WINDOW_PLUGIN_H_
 #define QUILLON_FRAME_FRAME_WINDOW_PLUGIN_H_
 
@@ -25,12 +26,16 @@ class FrameWindowPlugin : public flutter::Plugin {
   FrameWindowPlugin(const FrameWindowPlugin&) = delete;
   FrameWindowPlugin& operator=(const FrameWindowPlugin&) = delete;
 
-  // "dragAppWindow" (arguments ignored) starts the move and answers once it
-  // has ended; every other method is not implemented.
+  // "dragAppWindow" (arguments ignored) runs the move and answers once it
+  // has ended; "setMaximizeButtonBounds" declares or clears the maximise
+  // button; every other method is not implemented.
   void HandleFrameMethodCall(const flutter::MethodCall& call,
                              std::unique_ptr<flutter::MethodResult> result);
 
  private:
+  // Calls "maximizeButtonState" on the user interface.
+  static void SendMaximizeButtonState(bool hovered, bool pressed);
+
   std::unique_ptr<flutter::MethodChannel> channel_;
 };
 

@@ -57,10 +57,10 @@ bool SameExecutable(HWND window, const std::wstring& own) {
                               TRUE) == CSTR_EQUAL;
 }
 
-// Other programs of the same engine use the same window class, and any window
-// can carry the title. The running instance's window is one of our class that
-// the frame code marked or that runs our executable; failing that, one titled
-// as ours that runs our executable.
+// Other programs of the same engine use the same window class, and any
+// window can carry the title or the frame code's marker. The running
+// instance's window is one of our class that runs our executable; failing
+// that, one titled as ours that runs our executable.
 struct InstanceSearch {
   std::wstring own_executable;
   HWND by_class = nullptr;
@@ -77,9 +77,8 @@ BOOL CALLBACK ExamineWindow(HWND window, LPARAM parameter) {
   if (!our_class && !our_title) {
     return TRUE;
   }
-  const bool marked = GetPropW(window, kFrameWindowProperty) != nullptr;
   const bool same_executable = SameExecutable(window, search->own_executable);
-  if (our_class && (marked || same_executable)) {
+  if (our_class && same_executable) {
     search->by_class = window;
     return FALSE;
   }

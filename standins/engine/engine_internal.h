@@ -189,6 +189,10 @@ void PostRunTasks(FlutterDesktopEngine* engine);
 // Appends a line to the transcript of a scripted run, if there is one
 // (Windows only).
 void WriteMisuseToTranscript(const std::string& line);
+// Writes a method call the host sent to the user interface side, when no
+// test handler takes it, to the transcript of a scripted run (Windows only).
+void WriteCallFromHostToTranscript(const std::string& channel,
+                                   const uint8_t* data, size_t size);
 
 // Delivers a message from the UI side. `on_drop` (may be null) is called with
 // `user_data` instead of `reply` when the engine ends before the response.

@@ -223,7 +223,9 @@ bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
     }
   }
   if (handler == nullptr) {
-    // The UI side has no handler: the engine answers with an empty reply.
+    // The UI side has no handler: the scripted one notes the call, and the
+    // engine answers with an empty reply.
+    WriteCallFromHostToTranscript(channel, data, size);
     if (reply != nullptr) {
       PostOutgoingReply(engine, reply, user_data,
                         std::make_shared<Payload>(nullptr, 0));

@@ -29,6 +29,9 @@ void DestroyTaskWindow(FlutterDesktopEngine* /*engine*/) {}
 void PostRunTasks(FlutterDesktopEngine* /*engine*/) {}
 void WriteMisuseToTranscript(const std::string& /*line*/) {}
 
+void WriteCallFromHostToTranscript(const std::string& /*channel*/,
+                                   const uint8_t* /*data*/, size_t /*size*/) {}
+
 void ReopenOutputStreams() {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -15,6 +15,7 @@
 #include "standins/engine/scripted_ui_win32.h"
 #include "standins/engine/transcript.h"
 #include "standins/engine/view_paint_win32.h"
+#include "standins/engine/wire_codec.h"
 
 namespace standin {
 
@@ -225,6 +226,14 @@ void WriteMisuseToTranscript(const std::string& line) {
   // through the event log.
   if (GetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr, 0) > 1) {
     WriteTranscriptLine(line);
+  }
+}
+
+void WriteCallFromHostToTranscript(const std::string& channel,
+                                   const uint8_t* data, size_t size) {
+  if (GetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr, 0) > 1) {
+    WriteTranscriptLine("incoming " + channel + " " +
+                        DescribeMethodCall(data, size));
   }
 }
 

@@ -459,4 +459,17 @@ std::string DescribeMethodReply(const std::vector<uint8_t>& reply) {
          FormatValueNotation(message) + " " + FormatValueNotation(values[2]);
 }
 
+std::string DescribeMethodCall(const uint8_t* data, size_t size) {
+  size_t offset = 0;
+  NotationValue name;
+  NotationValue arguments;
+  if (data == nullptr || !ReadWireValue(data, size, &offset, &name) ||
+      name.kind != Kind::kString ||
+      !ReadWireValue(data, size, &offset, &arguments) || offset != size) {
+    return "undecodable " +
+           Hex(std::vector<uint8_t>(data, data + (data ? size : 0)));
+  }
+  return name.text + " " + FormatValueNotation(arguments);
+}
+
 }  // namespace standin

@@ -32,6 +32,10 @@ bool ReadWireValue(const uint8_t* data, size_t size, size_t* offset,
 // "undecodable <hex>" for bytes that are not exactly one reply.
 std::string DescribeMethodReply(const std::vector<uint8_t>& reply);
 
+// A method call from the host as the transcript shows it: "<name> <value>",
+// or "undecodable <hex>" for bytes that are not exactly one call.
+std::string DescribeMethodCall(const uint8_t* data, size_t size);
+
 }  // namespace standin
 
 #endif  // QUILLON_STANDINS_ENGINE_WIRE_CODEC_H_

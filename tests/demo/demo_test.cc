@@ -109,7 +109,8 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
           "wait 100\n"
           "window\n"
           "show\n"
-          "method frame/window dragAppWindow\n" +
+          "method frame/window setMaximizeButtonBounds {\"left\": 850, "
+          "\"top\": 0, \"width\": 46, \"height\": 32}\n" +
           initialize + "\n" + track + "\n" + profile + "\n" + login + "\n" +
           member_event + "\n" + flush + "\n" + "wait 300\n" + picture_step +
           "\n"
@@ -124,7 +125,9 @@ TEST_F(DemoTest, ShortDemoReachesTheServerAndLeavesAPictureOfTheWindow) {
   EXPECT_EQ(ResultOf(lines, "window", 1),
             "x=300 y=200 w=900 h=560 client=900x560 visible=0 "
             "title=[quillon_pc demo test]");
-  EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
+  EXPECT_EQ(ResultOf(lines,
+                     "method frame/window setMaximizeButtonBounds {\"left\": "
+                     "850, \"top\": 0, \"width\": 46, \"height\": 32}"),
             "success null");
   for (const std::string& call :
        {initialize, track, profile, login, member_event, flush}) {

@@ -2,6 +2,7 @@
 // interface uses it.
 #include <windows.h>
 
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -123,30 +124,68 @@ TEST_F(FramePluginTest, EndedRegistrarLeavesNoCallbackForQueuedMessages) {
   EXPECT_TRUE(reply.bytes.empty());
 }
 
-TEST_F(FramePluginTest, DragAnswersSuccessAtOnceAndTheMoveFollows) {
-  ASSERT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
-  int parameter = 0;
-  HWND window =
-      CreateWindowExW(0, frame::kAppWindowClassName, L"quillon_pc",
-                      WS_POPUP | WS_THICKFRAME | WS_VISIBLE, 10, 10, 400, 300,
-                      nullptr, nullptr, GetModuleHandleW(nullptr), &parameter);
-  ASSERT_NE(window, nullptr);
-  ASSERT_EQ(frame::GetAppWindow(), window);
+HWND CreateAppWindow() {
+  static int parameter = 0;
+  EXPECT_NE(frame_test::RegisterLoggingClass(frame::kAppWindowClassName), 0);
+  return CreateWindowExW(0, frame::kAppWindowClassName, L"quillon_pc",
+                         WS_POPUP | WS_THICKFRAME | WS_VISIBLE, 10, 10, 400,
+                         300, nullptr, nullptr, GetModuleHandleW(nullptr),
+                         &parameter);
+}
 
+TEST_F(FramePluginTest, DragAnswersOnceTheMoveHasEnded) {
+  HWND window = CreateAppWindow();
+  ASSERT_EQ(frame::GetAppWindow(), window);
   {
     frame_test::HeldButton button(MOUSEEVENTF_LEFTDOWN, MOUSEEVENTF_LEFTUP);
     frame_test::MoveLoopEnder ender;
-    const Reply reply = Call(
-        "dragAppWindow",
-        EncodableValue(EncodableMap{{EncodableValue("x"), EncodableValue()}}));
-    EXPECT_EQ(reply.bytes, (std::vector<uint8_t>{0, 0}));
-    // Answered before the move: the channel is not held for its length.
-    EXPECT_EQ(ender.ticks_in_size_move(), 0);
-    EXPECT_FALSE(frame_test::LogOf(window).Received(WM_ENTERSIZEMOVE));
-    frame_test::PumpMessages();
+    EXPECT_EQ(Call("dragAppWindow").bytes, (std::vector<uint8_t>{0, 0}));
+    // The whole move ran before the answer.
     EXPECT_GT(ender.ticks_in_size_move(), 0);
+    EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
   }
-  EXPECT_TRUE(frame_test::LogOf(window).Received(WM_EXITSIZEMOVE));
+  DestroyWindow(window);
+}
+
+EncodableValue Bounds(EncodableValue left, EncodableValue width) {
+  const EncodableValue one(1.0);
+  return EncodableValue(EncodableMap{{EncodableValue("left"), left},
+                                     {EncodableValue("top"), one},
+                                     {EncodableValue("width"), width},
+                                     {EncodableValue("height"), one}});
+}
+
+TEST_F(FramePluginTest, MaximizeButtonBoundsAreCheckedKeptAndCleared) {
+  HWND window = CreateAppWindow();
+  POINT point{10, 1};
+  ClientToScreen(window, &point);
+  const LPARAM at = MAKELPARAM(point.x, point.y);
+  const EncodableValue one(1);
+  EXPECT_EQ(Call("setMaximizeButtonBounds",
+                 Bounds(EncodableValue(int64_t{9}), EncodableValue(1.5)))
+                .bytes,
+            (std::vector<uint8_t>{0, 0}));
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
+  for (const EncodableValue& bad :
+       {EncodableValue("x"), EncodableValue(EncodableList{one, one, one, one}),
+        EncodableValue(EncodableMap{{EncodableValue("left"), one}}),
+        Bounds(one, EncodableValue("1")), Bounds(one, EncodableValue(0)),
+        Bounds(one, EncodableValue(-2.0)), Bounds(one, EncodableValue(NAN)),
+        Bounds(EncodableValue(HUGE_VAL), one),
+        Bounds(EncodableValue(int64_t{1} << 40), one)}) {
+    const std::vector<uint8_t> reply =
+        Call("setMaximizeButtonBounds", bad).bytes;
+    ASSERT_FALSE(reply.empty());
+    EXPECT_EQ(reply[0], 1) << "not an error reply";
+    EXPECT_NE(
+        std::string(reply.begin(), reply.end()).find("ERROR_INVALID_ARGUMENTS"),
+        std::string::npos);
+  }
+  // Refusals leave the last declaration; null clears it.
+  EXPECT_EQ(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
+  EXPECT_EQ(Call("setMaximizeButtonBounds").bytes,
+            (std::vector<uint8_t>{0, 0}));
+  EXPECT_NE(SendMessageW(window, WM_NCHITTEST, 0, at), HTMAXBUTTON);
   DestroyWindow(window);
 }
 

@@ -176,6 +176,10 @@ TEST(FrameProcessTest, ExportedTableServesTheWindowAndItsLimits) {
   EXPECT_EQ(limited.h, 300);
 }
 
+constexpr char kDragFailedReply[] =
+    "error \"ERROR_DRAG_APP_WINDOW_FAILED\" \"Could not drag app window\" "
+    "null";
+
 TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
   const std::vector<std::string> lines = RunScenario(
       "frame-title Fenster \xC3\xBC \xE4\xB8\xAD\n"
@@ -207,11 +211,12 @@ TEST(FrameProcessTest, FrameActionsAndTheChannelReachTheWindow) {
             "not-implemented");
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindowX"),
             "not-implemented");
+  // No button is down: nothing to drag, whatever the arguments.
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
-            "success null");
+            kDragFailedReply);
   EXPECT_EQ(
       ResultOf(lines, "method frame/window dragAppWindow {\"any\": [1, 2]}"),
-      "success null");
+      kDragFailedReply);
   EXPECT_EQ(ResultOf(lines, "window", 1).find("x=20 y=30 w=500 h=400"), 0u);
 }
 
@@ -477,43 +482,154 @@ TEST(FrameProcessTest, BogusFrameActionFromAnotherProcessIsIgnored) {
   EXPECT_NE(errors.find("Frame action 1 ignored"), std::string::npos) << errors;
 }
 
-TEST(FrameProcessTest, DragWithNoButtonHeldAnswersAtOnceAndMovesNothing) {
+// The transcript's lines that start with |prefix|.
+std::vector<std::string> LinesStarting(const ProgramRun& run,
+                                       const std::string& prefix) {
+  std::vector<std::string> found;
+  for (const std::string& line : run.Transcript()) {
+    if (line.rfind(prefix, 0) == 0) found.push_back(line);
+  }
+  return found;
+}
+
+// With no button down the call is refused before the next step and the
+// window stays; with the button down it is answered only once the user has
+// let go.
+TEST(FrameProcessTest, DragAnswersOnlyOnceTheButtonIsReleased) {
   ProgramRun run(
       WithScenario("frame-move 300 200 600 400 0x14\n"
                    "show\n"
                    "wait 300\n"
-                   "echo before\n"
+                   "method frame/window dragAppWindow null\n"
+                   "window\n"
+                   "echo ready\n"
+                   "wait 600\n"
                    "method frame/window dragAppWindow\n"
-                   "echo after\n"
-                   "wait 300\n"
                    "window\n"
                    "destroy\n"));
-  ASSERT_TRUE(run.started());
-  // Timed from here, by when each line shows up in the transcript.
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  double before_ms = -1;
-  double after_ms = -1;
-  const auto seen = [&run](const std::string& line) {
-    const std::vector<std::string> lines = run.Transcript();
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
-  };
-  for (int i = 0; i < 20000 && after_ms < 0 && run.Running(); ++i) {
-    QueryPerformanceCounter(&now);
-    const double ms = 1000.0 * now.QuadPart / frequency.QuadPart;
-    if (before_ms < 0 && seen("echo before")) before_ms = ms;
-    if (before_ms >= 0 && seen("echo after")) after_ms = ms;
-    Sleep(1);
-  }
-  ASSERT_GE(before_ms, 0);
-  ASSERT_GE(after_ms, 0) << "the drag call did not come back";
-  EXPECT_LT(after_ms - before_ms, 100.0);
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  const LONG x = (shown.bounds.left + shown.bounds.right) / 2;
+  const LONG y = (shown.bounds.top + shown.bounds.bottom) / 2;
+  MouseTo(x, y);
+  MouseTo(x, y, MOUSEEVENTF_LEFTDOWN);
+  Sleep(1000);  // the call arrives while the button is down
+  for (LONG step = 10; step <= 100; step += 10) MouseTo(x + step, y + step);
+  Sleep(300);
+  RECT moving{};
+  GetWindowRect(shown.window, &moving);
+  // The window follows the pointer, and the call is still unanswered.
+  // Absolute input rounds to within a pixel.
+  EXPECT_NEAR(moving.left, shown.bounds.left + 100, 1);
+  EXPECT_NEAR(moving.top, shown.bounds.top + 100, 1);
+  EXPECT_TRUE(
+      LinesStarting(run, "method frame/window dragAppWindow ->").empty());
+  MouseTo(x + 100, y + 100, MOUSEEVENTF_LEFTUP);
   EXPECT_EQ(run.Wait(), 0);
   const std::vector<std::string> lines = run.StepLines();
+  EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow null"),
+            kDragFailedReply);
+  EXPECT_EQ(ResultOf(lines, "window").find("x=300 y=200 w=600 h=400"), 0u);
   EXPECT_EQ(ResultOf(lines, "method frame/window dragAppWindow"),
             "success null");
-  EXPECT_EQ(ResultOf(lines, "window").find("x=300 y=200 w=600 h=400"), 0u)
-      << ResultOf(lines, "window");
+  const WindowLine moved = ParseWindow(ResultOf(lines, "window", 1));
+  EXPECT_EQ(moved.x, moving.left);
+  EXPECT_EQ(moved.y, moving.top);
+}
+
+// A maximise button declared 500 px along the top of the shown window.
+constexpr char kMaximizeButtonScenario[] =
+    "frame-move 300 200 600 400 0x14\n"
+    "show\n"
+    "wait 300\n"
+    "method frame/window setMaximizeButtonBounds {\"left\": 500, \"top\": 0, "
+    "\"width\": 46.5, \"height\": 32L}\n"
+    "echo ready\n";
+
+POINT InView(HWND view, LONG x, LONG y) {
+  POINT point{x, y};
+  ClientToScreen(view, &point);
+  return point;
+}
+
+// Clicks at |point|, then leaves for the middle of the view and waits until
+// the user interface has heard all four states of the click.
+bool ClickMaximizeButton(const ProgramRun& run, HWND window, HWND view,
+                         POINT point, size_t heard) {
+  const bool zoomed = IsZoomed(window) != FALSE;
+  // Two moves over the button: one state change.
+  MouseTo(point.x - 3, point.y);
+  MouseTo(point.x, point.y);
+  MouseTo(point.x, point.y, MOUSEEVENTF_LEFTDOWN);
+  MouseTo(point.x, point.y, MOUSEEVENTF_LEFTUP);
+  for (int i = 0; i < 100 && (IsZoomed(window) != FALSE) == zoomed; ++i) {
+    Sleep(20);
+  }
+  RECT client{};
+  GetClientRect(view, &client);
+  const POINT middle = InView(view, client.right / 2, client.bottom / 2);
+  MouseTo(middle.x, middle.y);
+  for (int i = 0; i < 100 && LinesStarting(run, "incoming ").size() < heard + 4;
+       ++i) {
+    Sleep(20);
+  }
+  return (IsZoomed(window) != FALSE) != zoomed;
+}
+
+TEST(FrameProcessTest, DeclaredMaximizeButtonHitTestsAndMaximisesOnAClick) {
+  ProgramRun run(WithScenario(kMaximizeButtonScenario));
+  const ShownWindow shown = WaitForShownWindow(run);
+  ASSERT_NE(shown.window, nullptr);
+  ASSERT_NE(shown.view, nullptr);
+  const std::vector<std::string> lines = run.StepLines();
+  EXPECT_EQ(ResultOf(lines,
+                     "method frame/window setMaximizeButtonBounds "
+                     "{\"left\": 500, \"top\": 0, \"width\": 46.5, "
+                     "\"height\": 32L}"),
+            "success null");
+
+  struct Probe {
+    LONG x, y;
+    LRESULT view_code, window_code;
+  };
+  // In view pixels: the button runs from 500 to 546.5, rounded out to 547.
+  const Probe probes[] = {
+      {520, 16, HTTRANSPARENT, HTMAXBUTTON},
+      {546, 31, HTTRANSPARENT, HTMAXBUTTON},
+      {547, 16, HTCLIENT, HTCLIENT},
+      {520, 32, HTCLIENT, HTCLIENT},
+      {520, 1, HTTRANSPARENT, HTTOP},  // the sizing band comes first
+  };
+  for (const Probe& p : probes) {
+    SCOPED_TRACE(testing::Message() << p.x << "," << p.y);
+    const POINT at = InView(shown.view, p.x, p.y);
+    const LPARAM point = ScreenPoint(at.x, at.y);
+    EXPECT_EQ(SendMessageW(shown.view, WM_NCHITTEST, 0, point), p.view_code);
+    EXPECT_EQ(SendMessageW(shown.window, WM_NCHITTEST, 0, point),
+              p.window_code);
+  }
+
+  EXPECT_TRUE(ClickMaximizeButton(run, shown.window, shown.view,
+                                  InView(shown.view, 520, 16), 0));
+  // Maximised, the button still answers: the second click restores.
+  EXPECT_TRUE(ClickMaximizeButton(run, shown.window, shown.view,
+                                  InView(shown.view, 520, 16), 4));
+  RECT restored{};
+  GetWindowRect(shown.window, &restored);
+  EXPECT_TRUE(EqualRect(&restored, &shown.bounds));
+  EXPECT_EQ(run.Close(), 0);
+
+  // Hover, press, release, leave: once each per click, however many moves.
+  const std::string call = "incoming frame/window maximizeButtonState ";
+  const std::vector<std::string> click = {
+      call + "{\"hovered\": true, \"pressed\": false}",
+      call + "{\"hovered\": true, \"pressed\": true}",
+      call + "{\"hovered\": true, \"pressed\": false}",
+      call + "{\"hovered\": false, \"pressed\": false}",
+  };
+  std::vector<std::string> expected = click;
+  expected.insert(expected.end(), click.begin(), click.end());
+  EXPECT_EQ(LinesStarting(run, "incoming "), expected);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // After windows.h, whose types it uses.
 #include <commctrl.h>
 
+#include <cstring>
 #include <cwchar>
 #include <iterator>
 #include <string>
@@ -393,6 +394,11 @@ TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
   to_nowhere->title = reinterpret_cast<wchar_t*>(0x1000);
   auto* to_unterminated = static_cast<frame::FrameTitleRecord*>(HeapBlock(8));
   to_unterminated->title = unterminated;
+  // A title that is its own record, terminated inside it: both frees would
+  // hit the one block.
+  auto* to_itself = static_cast<frame::FrameTitleRecord*>(HeapBlock(16));
+  std::memset(to_itself, 0, 16);
+  to_itself->title = reinterpret_cast<wchar_t*>(to_itself);
 
   const std::pair<WPARAM, LPARAM> posts[] = {
       {frame::kFrameActionMoveResize, reinterpret_cast<LPARAM>(short_block)},
@@ -403,6 +409,7 @@ TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
       {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(freed)},
       {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(to_nowhere)},
       {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(to_unterminated)},
+      {frame::kFrameActionSetTitle, reinterpret_cast<LPARAM>(to_itself)},
   };
   testing::internal::CaptureStderr();
   for (const auto& post : posts) {
@@ -423,6 +430,7 @@ TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
   EXPECT_TRUE(IsLiveHeapBlock(unterminated, 16));
   EXPECT_TRUE(IsLiveHeapBlock(to_nowhere, 8));
   EXPECT_TRUE(IsLiveHeapBlock(to_unterminated, 8));
+  EXPECT_TRUE(IsLiveHeapBlock(to_itself, 16));
   // One line for each.
   size_t lines = 0;
   for (size_t at = log.find("Frame action "); at != std::string::npos;
@@ -436,9 +444,30 @@ TEST_F(FrameWindowTest, RecordsThatAreNotLiveHeapBlocksAreNeitherReadNorFreed) {
   for (void* block :
        {short_block, static_cast<void*>(host_block),
         static_cast<void*>(unterminated), static_cast<void*>(to_nowhere),
-        static_cast<void*>(to_unterminated)}) {
+        static_cast<void*>(to_unterminated), static_cast<void*>(to_itself)}) {
     HeapFree(GetProcessHeap(), 0, block);
   }
+}
+
+// Memory that cannot be a heap block is turned away before HeapValidate,
+// which stops in a debugger or a checked heap when asked about it.
+TEST(FrameHeapCheckTest, OnlyAlignedPrivateReadWriteMemoryMayBeAHeapBlock) {
+  void* block = HeapBlock(32);
+  alignas(16) static int64_t in_image[2] = {1, 2};
+  const auto region = [](DWORD protection) {
+    return VirtualAlloc(nullptr, 4096, MEM_RESERVE | MEM_COMMIT, protection);
+  };
+  void* read_only = region(PAGE_READONLY);
+  void* writable = region(PAGE_READWRITE);
+  EXPECT_TRUE(frame::MayBeHeapBlock(block));
+  EXPECT_FALSE(frame::MayBeHeapBlock(static_cast<char*>(block) + 8));
+  EXPECT_FALSE(frame::MayBeHeapBlock(in_image));
+  EXPECT_FALSE(frame::MayBeHeapBlock(read_only));
+  // Passes the cheap checks; HeapValidate has the last word.
+  EXPECT_TRUE(frame::MayBeHeapBlock(writable));
+  VirtualFree(read_only, 0, MEM_RELEASE);
+  VirtualFree(writable, 0, MEM_RELEASE);
+  HeapFree(GetProcessHeap(), 0, block);
 }
 
 TEST_F(FrameWindowTest, TitleRecordWithoutTextClearsTheTitleAndFreesIt) {

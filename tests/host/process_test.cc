@@ -233,9 +233,12 @@ TEST(QuillonPcTest, SecondStartFindsTheRunningInstanceNotALookAlike) {
   ASSERT_TRUE(IsIconic(window));
 
   // Made after the instance's window, so they come first in the z-order: a
-  // window of another program of the same engine, and one of another class
-  // with the same title (as a folder window might have).
+  // window of another program of the same engine, even one carrying the
+  // frame's marker, and one of another class with the same title (as a
+  // folder window might have).
   DecoyWindow same_class(L"FLUTTER_RUNNER_WIN32_WINDOW", L"quillon_pc");
+  ASSERT_TRUE(
+      SetPropW(same_class.get(), L"FrameWindow", reinterpret_cast<HANDLE>(1)));
   DecoyWindow same_title(L"QuillonTestFolderWindow", L"quillon_pc");
   ASSERT_TRUE(IsIconic(same_class.get()));
   ASSERT_TRUE(IsIconic(same_title.get()));
