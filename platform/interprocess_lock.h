@@ -1,6 +1,7 @@
 #ifndef QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
 #define QUILLON_PLATFORM_INTERPROCESS_LOCK_H_
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -34,6 +35,10 @@ class InterProcessLock {
   // |wait_for_this_process|, a hold by another thread of this process ends
   // the attempt at once (only other processes are waited for).
   bool Acquire(int timeout_ms, bool wait_for_this_process = true);
+  // Acquire, waiting in slices of at most 25 ms so that the wait ends soon
+  // after *|stop| turns true (null: never).
+  bool AcquireUnlessStopped(int timeout_ms, const std::atomic<bool>* stop,
+                            bool wait_for_this_process = true);
   void Release();
 
   // The shared words (kSharedWords of them); null when the system refused
@@ -51,6 +56,13 @@ class InterProcessLockGuard {
  public:
   InterProcessLockGuard(InterProcessLock& lock, int timeout_ms)
       : lock_(lock), held_(lock.Acquire(timeout_ms)) {}
+  // Waits as InterProcessLock::AcquireUnlessStopped does.
+  InterProcessLockGuard(InterProcessLock& lock, int timeout_ms,
+                        const std::atomic<bool>* stop,
+                        bool wait_for_this_process = true)
+      : lock_(lock),
+        held_(lock.AcquireUnlessStopped(timeout_ms, stop,
+                                        wait_for_this_process)) {}
   ~InterProcessLockGuard() {
     if (held_) lock_.Release();
   }

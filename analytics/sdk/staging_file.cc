@@ -20,19 +20,18 @@ using platform::FileStatus;
 // last one holds a replaced file).
 constexpr size_t kAppendUnderWay = 0;
 constexpr size_t kGeneration = 1;
-// How often a wait for the lock looks at its stop flag.
-constexpr int kLockSliceMs = 25;
 constexpr size_t kRewritePiece = size_t{64} * 1024;
 
 FileResult LockedOut() {
   return {FileStatus::kBusy, "another process holds the staging file's lock"};
 }
 
-// Releases the file's lock, taken by StagingFile::Lock, at the end of a scope.
-struct Release {
-  platform::InterProcessLock& lock;
-  ~Release() { lock.Release(); }
-};
+// Holds |lock| for a scope, waiting as |patience| says.
+platform::InterProcessLockGuard Hold(platform::InterProcessLock& lock,
+                                     Patience patience) {
+  return platform::InterProcessLockGuard(
+      lock, patience.timeout_ms, patience.stop, patience.wait_for_this_process);
+}
 
 // Reads lines of at most |max| bytes without ever holding more: a longer
 // line is read through and reported as overlong, without its text.
@@ -167,27 +166,6 @@ StagingFile::StagingFile(std::filesystem::path path, StagingLimits limits)
       lock_(path_),
       rewrite_lock_(path_, "rewrite") {}
 
-bool StagingFile::Lock(Patience patience) { return Take(lock_, patience); }
-
-bool StagingFile::Take(platform::InterProcessLock& lock, Patience patience) {
-  const auto until = std::chrono::steady_clock::now() +
-                     std::chrono::milliseconds(patience.timeout_ms);
-  for (;;) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                          until - std::chrono::steady_clock::now())
-                          .count();
-    const int slice = static_cast<int>(std::max<int64_t>(
-        0, std::min<int64_t>(left, patience.stop ? kLockSliceMs : left)));
-    if (lock.Acquire(slice, patience.wait_for_this_process)) return true;
-    // A hold by this process ends the attempt without waiting; trying
-    // again at once would spin.
-    if (left <= slice || !patience.wait_for_this_process ||
-        (patience.stop != nullptr && *patience.stop)) {
-      return false;
-    }
-  }
-}
-
 FileResult StagingFile::PrepareAppend(bool* check_tail) {
   uint64_t* words = lock_.shared_words();
   // Without the shared words nobody can say the last append ended well, nor
@@ -224,8 +202,8 @@ std::filesystem::path StagingFile::TemporaryPath() const {
 FileResult StagingFile::Append(const std::vector<std::string>& records,
                                Patience patience, size_t* appended) {
   *appended = 0;
-  if (!Lock(patience)) return LockedOut();
-  const Release release{lock_};
+  const auto held = Hold(lock_, patience);
+  if (!held.held()) return LockedOut();
   bool check_tail = false;
   FileResult result = PrepareAppend(&check_tail);
   if (!result.done()) return result;
@@ -289,12 +267,12 @@ FileResult StagingFile::Scan(bool compact, Patience patience,
                              StagingScan* scan) {
   *scan = StagingScan();
   if (!compact) {
-    if (!Lock(patience)) return LockedOut();
-    const Release release{lock_};
+    const auto held = Hold(lock_, patience);
+    if (!held.held()) return LockedOut();
     return ReadQueue(nullptr, patience.stop, scan);
   }
-  if (!Take(rewrite_lock_, patience)) return LockedOut();
-  const Release rewriting{rewrite_lock_};
+  const auto rewriting = Hold(rewrite_lock_, patience);
+  if (!rewriting.held()) return LockedOut();
   uint64_t generation = 0;
   FileResult result = ReadUnderLock(nullptr, patience, scan, &generation);
   if (!result.done()) return result;
@@ -312,8 +290,8 @@ FileResult StagingFile::Scan(bool compact, Patience patience,
 FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,
                                     Patience patience, StagingScan* rest) {
   *rest = StagingScan();
-  if (!Take(rewrite_lock_, patience)) return LockedOut();
-  const Release rewriting{rewrite_lock_};
+  const auto rewriting = Hold(rewrite_lock_, patience);
+  if (!rewriting.held()) return LockedOut();
   uint64_t generation = 0;
   // Read through even when stopping: the last removal is worth finishing.
   const FileResult result = ReadUnderLock(
@@ -325,8 +303,8 @@ FileResult StagingFile::RemoveFront(const std::vector<std::string>& sent,
 FileResult StagingFile::ReadUnderLock(const std::vector<std::string>* sent,
                                       Patience patience, StagingScan* scan,
                                       uint64_t* generation) {
-  if (!Lock(patience)) return LockedOut();
-  const Release release{lock_};
+  const auto held = Hold(lock_, patience);
+  if (!held.held()) return LockedOut();
   const uint64_t* words = lock_.shared_words();
   *generation = words != nullptr ? words[kGeneration] : 0;
   return ReadQueue(sent, patience.stop, scan);
@@ -338,13 +316,19 @@ FileResult StagingFile::Rewrite(const StagingScan& read, uint64_t generation,
   File copy;
   // The copy is written, and put on the disk, while appends go on.
   FileResult result = WriteCopy(read.records, temporary, &copy);
-  if (result.done() && !Lock(patience)) result = LockedOut();
-  if (!result.done()) {
+  const auto discard = [&] {
     copy.Close();
     platform::RemoveFile(temporary);
+  };
+  if (!result.done()) {
+    discard();
     return result;
   }
-  const Release release{lock_};
+  const auto held = Hold(lock_, patience);
+  if (!held.held()) {
+    discard();
+    return LockedOut();
+  }
   uint64_t* words = lock_.shared_words();
   bool tail = false;
   // rewrite_lock_ keeps other rewrites out; this only guards against a

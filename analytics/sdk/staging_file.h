@@ -103,9 +103,6 @@ class StagingFile {
   const StagingLimits& limits() const { return limits_; }
 
  private:
-  // Takes the lock within |patience|.
-  bool Lock(Patience patience);
-  static bool Take(platform::InterProcessLock& lock, Patience patience);
   // Reads the queue with the lock held; |sent| is dropped from its front.
   platform::FileResult ReadQueue(const std::vector<std::string>* sent,
                                  const std::atomic<bool>* stop,

@@ -20,9 +20,6 @@ constexpr long kFirstBackoffMs = 250;
 constexpr long kMaxBackoffMs = 2000;
 // One request never takes longer than this, nor past the round's deadline.
 constexpr long kRequestTimeoutMs = 3000;
-// How long one wait for another process's round lasts before the deadline
-// and the stop flag are checked again.
-constexpr int kSendLockSliceMs = 50;
 // The file's lock is waited for at least this long, even past the deadline
 // (the removal of delivered records is worth it), and at most the longer.
 constexpr long kFilePatienceMinMs = 200;
@@ -72,31 +69,6 @@ void Append(std::vector<std::string>* to,
   to->insert(to->end(), records.begin(), records.end());
 }
 
-// Holds the cross-process send lock for a scope, if it could be taken.
-class SendClaim {
- public:
-  SendClaim(platform::InterProcessLock& lock, const FlushControl& control)
-      : lock_(lock) {
-    // Another process's round on the same file goes first; its records
-    // are then gone from the file before this round reads it.
-    while (!held_ && !Stopped(control) &&
-           MillisecondsUntil(control.deadline) > 0) {
-      held_ = lock_.Acquire(kSendLockSliceMs);
-    }
-  }
-  ~SendClaim() {
-    if (held_) lock_.Release();
-  }
-  SendClaim(const SendClaim&) = delete;
-  SendClaim& operator=(const SendClaim&) = delete;
-
-  bool held() const { return held_; }
-
- private:
-  platform::InterProcessLock& lock_;
-  bool held_ = false;
-};
-
 }  // namespace
 
 Uploader::Uploader(std::string server_url,
@@ -107,7 +79,12 @@ Uploader::Uploader(std::string server_url,
 
 bool Uploader::DeliverRound(StagingStore& store, size_t batch_limit,
                             const FlushControl& control) {
-  const SendClaim claim(send_lock_, control);
+  const long left = MillisecondsUntil(control.deadline);
+  if (Stopped(control) || left <= 0) return false;
+  // Another process's round on the same file goes first; its records are
+  // then gone from the file before this round reads it.
+  const platform::InterProcessLockGuard claim(
+      send_lock_, static_cast<int>(left), control.abort);
   if (!claim.held()) return false;
   // Records that could not be staged in time are older than any staged
   // after them: they join the file before it is read.
