@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "host/plugin_libraries.h"
+#include "host/startup_marks.h"
 
 #ifdef QUILLON_HAVE_FRAME_WINDOW_PLUGIN
 #include "frame/frame_window_plugin.h"
@@ -112,6 +113,7 @@ bool FlutterWindow::OnCreate() {
 #endif
 
   SetContent(controller_->view()->NativeWindow());
+  startup_marks::Mark(startup_marks::Phase::kEngine);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "embedding/flutter_windows.h"
+#include "host/startup_marks.h"
 
 namespace {
 
@@ -256,6 +257,7 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
   if (window == nullptr) {
     return false;
   }
+  startup_marks::Mark(startup_marks::Phase::kWindow);
 
   ApplySystemTheme(window);
   dwm_corners_ = RequestDwmCorners(window);
@@ -482,6 +484,11 @@ struct Win32Window::MessageHandlers {
     return std::nullopt;
   }
 
+  static Answer Shown(Win32Window&, HWND, WPARAM wparam, LPARAM) {
+    if (wparam != FALSE) startup_marks::Mark(startup_marks::Phase::kShown);
+    return std::nullopt;
+  }
+
   static Answer DisplayChanged(Win32Window&, HWND, WPARAM, LPARAM) {
     g_auto_hide_edges_cache.clear();
     return std::nullopt;
@@ -498,6 +505,7 @@ struct Win32Window::MessageHandlers {
       {WM_DWMCOLORIZATIONCOLORCHANGED, &ColorizationChanged},
       {WM_SETTINGCHANGE, &SettingChanged},
       {WM_DISPLAYCHANGE, &DisplayChanged},
+      {WM_SHOWWINDOW, &Shown},
   };
 };
 

@@ -142,8 +142,10 @@ class Reader {
       return false;  // more than the message holds
     }
     for (size_t i = 0; i < count; ++i) {
-      uint64_t bits;
-      LittleEndian(width, &bits);
+      uint64_t bits = 0;
+      if (!LittleEndian(width, &bits)) {
+        return false;  // cannot happen after the check above
+      }
       put(bits);
     }
     return true;
