@@ -232,21 +232,53 @@ void AddMapEntry(EncodableMap* map, EncodableValue&& key,
 template <typename Reader, typename Nested>
 EncodableValue ReadStandard(uint8_t type, Reader* stream, const Nested& nested);
 
+// Room reserved ahead for a list being read: at most one list on a thread
+// holds such room at a time. Reserving at every level of nested lists would
+// have each claim the rest of the message (a few bytes per level, gigabytes
+// in all); with one holder, what is reserved stays within what the message
+// can fill.
+thread_local bool g_room_held = false;
+
+class ListRoom {
+ public:
+  ListRoom() = default;
+  ~ListRoom() {
+    if (held_) g_room_held = false;
+  }
+  ListRoom(const ListRoom&) = delete;
+  ListRoom& operator=(const ListRoom&) = delete;
+
+  void Reserve(EncodableList* list, size_t elements) {
+    if (g_room_held || elements <= list->size()) return;
+    list->reserve(elements);
+    held_ = g_room_held = true;
+  }
+
+ private:
+  bool held_ = false;
+};
+
 template <typename Reader, typename Nested>
 EncodableValue ReadList(Reader* stream, const Nested& nested) {
   // Every element takes at least its tag byte, so a list announcing more
   // elements than the message has bytes is cut short at the end of the
-  // message instead of being filled with nulls. Nothing is reserved from
-  // the announced count: nested lists would each reserve for the whole
-  // rest of the message. The list grows with what was really read.
+  // message instead of being filled with nulls. For the same reason, once
+  // the first element is read, the rest number no more than the bytes left:
+  // that much room is reserved then (the first element may be a nested list
+  // that takes the whole message), rather than grown into by doubling, which
+  // peaks at one and a half times the list.
   const size_t count = ReadSizeField(stream);
   EncodableList list;
+  ListRoom room;
   for (size_t i = 0; i < count; ++i) {
     if (stream->remaining() == 0) {
       internal::LogCodecLine(internal::kInvalidReadMessage);
       break;
     }
     list.push_back(nested(stream));
+    if (i == 0) {
+      room.Reserve(&list, 1 + std::min(count - 1, stream->remaining()));
+    }
   }
   return EncodableValue(std::move(list));
 }
