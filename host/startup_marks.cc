@@ -31,10 +31,12 @@ struct RuntimeMark {
 RuntimeMark runtime_mark;
 
 std::vector<wchar_t> MarksPath() {
-  const DWORD size = GetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", nullptr, 0);
+  const DWORD size =
+      GetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", nullptr, 0);
   std::vector<wchar_t> path(size);
   if (size <= 1 ||
-      GetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", path.data(), size) + 1 !=
+      GetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", path.data(), size) +
+              1 !=
           size) {
     path.clear();
   }

@@ -73,18 +73,18 @@ int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
   HMONITOR monitor = MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
   const UINT dpi = GetDpiForSystem();
   const RECT place = CentredOnWorkArea(monitor, dpi);
-  HWND window = CreateWindowExW(0, kClassName, L"bare", kStyle, place.left,
-                                place.top, place.right - place.left,
-                                place.bottom - place.top, nullptr, nullptr,
-                                instance, nullptr);
+  HWND window =
+      CreateWindowExW(0, kClassName, L"bare", kStyle, place.left, place.top,
+                      place.right - place.left, place.bottom - place.top,
+                      nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
   RequestTheme(window);
   const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi), 96);
-  SetWindowRgn(window,
-               CreateRoundRectRgn(0, 0, place.right - place.left + 1,
-                                  place.bottom - place.top + 1, ellipse,
-                                  ellipse),
-               FALSE);
+  SetWindowRgn(
+      window,
+      CreateRoundRectRgn(0, 0, place.right - place.left + 1,
+                         place.bottom - place.top + 1, ellipse, ellipse),
+      FALSE);
   SetWindowPos(window, nullptr, 0, 0, 0, 0,
                SWP_FRAMECHANGED | SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER |
                    SWP_NOACTIVATE);

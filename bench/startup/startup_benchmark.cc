@@ -97,7 +97,7 @@ Start StartOnce(const std::wstring& program, const std::wstring& marks) {
     SetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", marks.c_str());
   }
   std::wstring command = L"\"" + program + L"\"";
-  // What the programs print is of no interest here.
+  // What the programs print is of no interest here, but what goes wrong is.
   SECURITY_ATTRIBUTES inheritable{sizeof(inheritable), nullptr, TRUE};
   HANDLE nothing = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_WRITE,
                                &inheritable, OPEN_EXISTING, 0, nullptr);
@@ -106,7 +106,7 @@ Start StartOnce(const std::wstring& program, const std::wstring& marks) {
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nothing;
   startup.hStdOutput = nothing;
-  startup.hStdError = nothing;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
   const LONGLONG requested = Now();
   const BOOL created =
@@ -115,13 +115,18 @@ Start StartOnce(const std::wstring& program, const std::wstring& marks) {
   SetEnvironmentVariableW(L"QUILLON_STARTUP_MARKS", nullptr);
   if (nothing != INVALID_HANDLE_VALUE) CloseHandle(nothing);
   if (!created) {
-    std::fwprintf(stderr, L"could not start %ls (error %lu)\n",
-                  program.c_str(), GetLastError());
+    std::fwprintf(stderr, L"could not start %ls (error %lu)\n", program.c_str(),
+                  GetLastError());
     return start;
   }
   HWND window = AwaitVisibleWindow(process);
   start.visible_ms = TicksToMs(Now() - requested);
   start.ok = window != nullptr;
+  DWORD exit_code = 0;
+  if (!start.ok && GetExitCodeProcess(process.hProcess, &exit_code)) {
+    std::fwprintf(stderr, L"%ls showed no window (exit code 0x%lx)\n",
+                  program.c_str(), exit_code);
+  }
   if (window != nullptr) PostMessageW(window, WM_CLOSE, 0, 0);
   if (WaitForSingleObject(process.hProcess, kPatienceMs) != WAIT_OBJECT_0) {
     std::fwprintf(stderr, L"%ls did not end; terminated\n", program.c_str());
@@ -140,7 +145,7 @@ double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   const size_t middle = values.size() / 2;
   return values.size() % 2 != 0 ? values[middle]
-                                 : (values[middle - 1] + values[middle]) / 2;
+                                : (values[middle - 1] + values[middle]) / 2;
 }
 
 std::wstring BesideThisProgram(const wchar_t* name) {
@@ -179,7 +184,8 @@ std::wstring MarksFile() {
   return std::wstring(folder) + L"quillon_startup_marks.txt";
 }
 
-void PrintPhases(const std::vector<Start>& starts, double visible) {
+void PrintPhases(const std::vector<Start>& starts,
+                 const std::vector<double>& visible) {
   static const char* const kPhases[][2] = {
       {"runtime", "imports loaded, runtime started"},
       {"entry", "wWinMain"},
@@ -187,21 +193,27 @@ void PrintPhases(const std::vector<Start>& starts, double visible) {
       {"engine", "engine, view and plugins ready"},
       {"shown", "top-level window shown"},
   };
-  std::printf("quillon_pc.exe phases, median ms from the request:\n");
+  std::printf(
+      "quillon_pc.exe phases, ms from the request: median (step), "
+      "fastest\n");
   double previous = 0;
+  const auto print = [&previous](const char* name,
+                                 const std::vector<double>& times) {
+    const double median = Median(times);
+    std::printf("  %-34s %7.1f  (+%5.1f)  %7.1f\n", name, median,
+                median - previous,
+                *std::min_element(times.begin(), times.end()));
+    previous = median;
+  };
   for (const auto& phase : kPhases) {
     std::vector<double> times;
     for (const Start& start : starts) {
       const auto found = start.phase_ms.find(phase[0]);
       if (found != start.phase_ms.end()) times.push_back(found->second);
     }
-    if (times.empty()) continue;
-    const double median = Median(times);
-    std::printf("  %-34s %7.1f  (+%.1f)\n", phase[1], median, median - previous);
-    previous = median;
+    if (!times.empty()) print(phase[1], times);
   }
-  std::printf("  %-34s %7.1f  (+%.1f)\n", "visible to another process",
-              visible, visible - previous);
+  print("visible to another process", visible);
 }
 
 }  // namespace
@@ -240,23 +252,25 @@ int wmain(int argc, wchar_t** argv) {
     bare_starts.push_back(bare);
   }
   std::vector<double> product_ms, bare_ms;
-  for (const Start& start : product_starts) product_ms.push_back(start.visible_ms);
+  for (const Start& start : product_starts)
+    product_ms.push_back(start.visible_ms);
   for (const Start& start : bare_starts) bare_ms.push_back(start.visible_ms);
   const double product_median = Median(product_ms);
   const double bare_median = Median(bare_ms);
-  std::printf("median of %d: quillon_pc.exe %.1f ms, bare window %.1f ms, "
-              "ratio %.2f\n",
-              options.runs, product_median, bare_median,
-              product_median / bare_median);
+  std::printf(
+      "median of %d: quillon_pc.exe %.1f ms, bare window %.1f ms, "
+      "ratio %.2f\n",
+      options.runs, product_median, bare_median, product_median / bare_median);
   // Load on the machine only ever adds time: the fastest starts show what
   // the programs themselves cost when the medians are disturbed.
-  std::printf("fastest: quillon_pc.exe %.1f ms, bare window %.1f ms, "
-              "ratio %.2f\n",
-              *std::min_element(product_ms.begin(), product_ms.end()),
-              *std::min_element(bare_ms.begin(), bare_ms.end()),
-              *std::min_element(product_ms.begin(), product_ms.end()) /
-                  *std::min_element(bare_ms.begin(), bare_ms.end()));
-  PrintPhases(product_starts, product_median);
+  std::printf(
+      "fastest: quillon_pc.exe %.1f ms, bare window %.1f ms, "
+      "ratio %.2f\n",
+      *std::min_element(product_ms.begin(), product_ms.end()),
+      *std::min_element(bare_ms.begin(), bare_ms.end()),
+      *std::min_element(product_ms.begin(), product_ms.end()) /
+          *std::min_element(bare_ms.begin(), bare_ms.end()));
+  PrintPhases(product_starts, product_ms);
   DeleteFileW(marks.c_str());
   return 0;
 }
