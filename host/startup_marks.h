@@ -6,8 +6,8 @@
 // "frequency <ticks per second>" are written there. The counter is the same
 // in every process, so the benchmark lines the marks up with the moment it
 // asked for the process. Marks are taken on the UI thread only.
-#ifndef HOST_STARTUP_MARKS_H_
-#define HOST_STARTUP_MARKS_H_
+#ifndef QUILLON_HOST_STARTUP_MARKS_H_
+#define QUILLON_HOST_STARTUP_MARKS_H_
 
 namespace startup_marks {
 
@@ -25,4 +25,4 @@ void Mark(Phase phase);
 
 }  // namespace startup_marks
 
-#endif  // HOST_STARTUP_MARKS_H_
+#endif  // QUILLON_HOST_STARTUP_MARKS_H_
