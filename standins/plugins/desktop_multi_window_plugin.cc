@@ -88,7 +88,7 @@ int64_t OpenSubWindow() {
   SubWindows().push_back(
       std::make_unique<SubWindow>(std::move(controller), window));
   standin_plugins::RecordPluginEvent("sub-window", kLibrary,
-                                     standin_plugins::PointerText(raw));
+                                     standin_plugins::PointerText(raw).text);
   if (g_window_created != nullptr) {
     g_window_created(raw);
   }
@@ -156,5 +156,5 @@ void DesktopMultiWindowSetWindowCreatedCallback(
   g_window_created = callback;
   standin_plugins::RecordPluginEvent(
       "callback", kLibrary,
-      standin_plugins::PointerText(reinterpret_cast<void*>(callback)));
+      standin_plugins::PointerText(reinterpret_cast<void*>(callback)).text);
 }

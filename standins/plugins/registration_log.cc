@@ -1,9 +1,10 @@
 #include "standins/plugins/registration_log.h"
 
+#include <windows.h>
+
 #include <cstdint>
 #include <cstdio>
-#include <string>
-#include <vector>
+#include <cstdlib>
 
 #include "standins/engine/standin_control.h"
 
@@ -13,53 +14,47 @@ namespace {
 
 constexpr wchar_t kTranscriptVariable[] = L"QUILLON_STANDIN_TRANSCRIPT";
 
-void AppendLine(const std::string& line) {
+// The transcript file, or null for standard output (also when the variable
+// cannot be read whole).
+FILE* OpenTranscript(bool* to_standard_output) {
   const DWORD size = GetEnvironmentVariableW(kTranscriptVariable, nullptr, 0);
-  if (size <= 1) {
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
-    return;
+  *to_standard_output = size <= 1;
+  if (*to_standard_output) return stdout;
+  auto* path = static_cast<wchar_t*>(std::malloc(size * sizeof(wchar_t)));
+  if (path == nullptr) return nullptr;
+  FILE* file = nullptr;
+  if (GetEnvironmentVariableW(kTranscriptVariable, path, size) + 1 == size) {
+    file = _wfopen(path, L"ab");
   }
-  std::vector<wchar_t> path(size);
-  if (GetEnvironmentVariableW(kTranscriptVariable, path.data(), size) + 1 !=
-      size) {
-    return;
-  }
-  FILE* file = _wfopen(path.data(), L"ab");
-  if (file == nullptr) {
-    return;
-  }
-  std::fwrite(line.data(), 1, line.size(), file);
-  std::fclose(file);
+  std::free(path);
+  return file;
 }
 
 }  // namespace
 
-std::string PointerText(const void* pointer) {
-  char text[32];
+PointerText::PointerText(const void* pointer) {
   std::snprintf(
       text, sizeof(text), "%llx",
       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(pointer)));
-  return text;
 }
 
 void RecordPluginEvent(const char* kind, const char* library,
-                       const std::string& detail) {
-  std::string line = "plugin ";
-  line += kind;
-  line += ' ';
-  line += library;
-  line += ' ';
-  line += detail;
-  line += " events=";
-  line += std::to_string(StandinEngineEventCount());
-  line += '\n';
-  AppendLine(line);
+                       const char* detail) {
+  bool to_standard_output = false;
+  FILE* out = OpenTranscript(&to_standard_output);
+  if (out == nullptr) return;
+  std::fprintf(out, "plugin %s %s %s events=%d\n", kind, library, detail,
+               static_cast<int>(StandinEngineEventCount()));
+  if (to_standard_output) {
+    std::fflush(out);
+  } else {
+    std::fclose(out);
+  }
 }
 
 void RecordRegistration(const char* library,
                         FlutterDesktopPluginRegistrarRef registrar) {
-  RecordPluginEvent("register", library, PointerText(registrar));
+  RecordPluginEvent("register", library, PointerText(registrar).text);
 }
 
 }  // namespace standin_plugins

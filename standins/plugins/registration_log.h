@@ -13,25 +13,30 @@
 // engine's events for in-process tests. Each line is appended and the file
 // closed again, so the records of several libraries and the engine's own
 // lines stay in call order.
+//
+// Only the C runtime is used here: a library that only records its
+// registration then carries no C++ runtime of its own, and loads as quickly
+// as a real plugin library that shares the system's.
 #ifndef QUILLON_STANDINS_PLUGINS_REGISTRATION_LOG_H_
 #define QUILLON_STANDINS_PLUGINS_REGISTRATION_LOG_H_
-
-#include <string>
 
 #include "embedding/flutter_windows.h"
 
 namespace standin_plugins {
 
+// A pointer as the records write it: hexadecimal, without a prefix.
+struct PointerText {
+  explicit PointerText(const void* pointer);
+  char text[24];
+};
+
 // Appends "plugin <kind> <library> <detail> events=<n>".
 void RecordPluginEvent(const char* kind, const char* library,
-                       const std::string& detail);
+                       const char* detail);
 
 // Appends a "register" record for |registrar|.
 void RecordRegistration(const char* library,
                         FlutterDesktopPluginRegistrarRef registrar);
-
-// A pointer as the records write it.
-std::string PointerText(const void* pointer);
 
 }  // namespace standin_plugins
 
