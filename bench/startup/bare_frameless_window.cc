@@ -2,9 +2,11 @@
 // window of the same kind (class, styles, placement, theme and corner
 // requests, rounded region, frame recalculation, manifest) with no engine,
 // no plugins and nothing else. It shows itself at once and runs until it is
-// closed.
+// closed, and marks its phases as the product does.
 #include <windows.h>
 #include <dwmapi.h>
+
+#include "host/startup_marks.h"
 
 namespace {
 
@@ -21,6 +23,9 @@ LRESULT CALLBACK WindowProcedure(HWND window, UINT message, WPARAM wparam,
   switch (message) {
     case WM_NCCALCSIZE:
       if (wparam != 0) return 0;  // the whole window is client area
+      break;
+    case WM_SHOWWINDOW:
+      if (wparam != FALSE) startup_marks::Mark(startup_marks::Phase::kShown);
       break;
     case WM_DESTROY:
       PostQuitMessage(0);
@@ -61,6 +66,7 @@ void RequestTheme(HWND window) {
 }  // namespace
 
 int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
+  startup_marks::Mark(startup_marks::Phase::kEntry);
   WNDCLASSW window_class{};
   window_class.style = CS_HREDRAW | CS_VREDRAW;
   window_class.lpfnWndProc = &WindowProcedure;
@@ -78,6 +84,7 @@ int APIENTRY wWinMain(HINSTANCE instance, HINSTANCE, wchar_t*, int) {
                       place.right - place.left, place.bottom - place.top,
                       nullptr, nullptr, instance, nullptr);
   if (window == nullptr) return 1;
+  startup_marks::Mark(startup_marks::Phase::kWindow);
   RequestTheme(window);
   const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi), 96);
   SetWindowRgn(

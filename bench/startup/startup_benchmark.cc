@@ -8,9 +8,9 @@
 // unmeasured warm-up start of each), each waited for until a visible
 // top-level window of the new process exists, then closed and waited for
 // until it has ended. Printed: every start, the medians and their ratio, and
-// the product's own phase marks (QUILLON_STARTUP_MARKS) as medians from the
-// request. A process start is not a loop of calls in one process, so this is
-// a program of its own rather than a Google Benchmark case.
+// both programs' phase marks (QUILLON_STARTUP_MARKS, host/startup_marks.h)
+// as medians from the request. A process start is not a loop of calls in one
+// process, so this is a program of its own rather than a Google Benchmark case.
 #include <windows.h>
 
 #include <algorithm>
@@ -57,7 +57,7 @@ BOOL CALLBACK FindVisibleWindow(HWND window, LPARAM parameter) {
 struct Start {
   bool ok = false;
   double visible_ms = 0;
-  std::map<std::string, double> phase_ms;  // from the product's marks
+  std::map<std::string, double> phase_ms;  // from the program's marks
 };
 
 // "<phase> <ticks>" lines and "frequency <ticks per second>".
@@ -184,8 +184,40 @@ std::wstring MarksFile() {
   return std::wstring(folder) + L"quillon_startup_marks.txt";
 }
 
-void PrintPhases(const std::vector<Start>& starts,
-                 const std::vector<double>& visible) {
+std::vector<double> Visible(const std::vector<Start>& starts) {
+  std::vector<double> times;
+  for (const Start& start : starts) times.push_back(start.visible_ms);
+  return times;
+}
+
+// When a phase was reached, from the request, in each start that marked it.
+std::vector<double> PhaseTimes(const std::vector<Start>& starts,
+                               const char* phase) {
+  std::vector<double> times;
+  for (const Start& start : starts) {
+    const auto found = start.phase_ms.find(phase);
+    if (found != start.phase_ms.end()) times.push_back(found->second);
+  }
+  return times;
+}
+
+// "median fastest" of each program; blank where it marks no such phase.
+void PrintPhase(const char* name, const std::vector<double>& ours,
+                const std::vector<double>& floor) {
+  std::printf("  %-32s", name);
+  for (const std::vector<double>* times : {&ours, &floor}) {
+    if (times->empty()) {
+      std::printf("  %15s", "");
+    } else {
+      std::printf("  %7.1f %7.1f", Median(*times),
+                  *std::min_element(times->begin(), times->end()));
+    }
+  }
+  std::printf("\n");
+}
+
+void PrintPhases(const std::vector<Start>& product,
+                 const std::vector<Start>& bare) {
   static const char* const kPhases[][2] = {
       {"runtime", "imports loaded, runtime started"},
       {"entry", "wWinMain"},
@@ -194,26 +226,13 @@ void PrintPhases(const std::vector<Start>& starts,
       {"shown", "top-level window shown"},
   };
   std::printf(
-      "quillon_pc.exe phases, ms from the request: median (step), "
-      "fastest\n");
-  double previous = 0;
-  const auto print = [&previous](const char* name,
-                                 const std::vector<double>& times) {
-    const double median = Median(times);
-    std::printf("  %-34s %7.1f  (+%5.1f)  %7.1f\n", name, median,
-                median - previous,
-                *std::min_element(times.begin(), times.end()));
-    previous = median;
-  };
+      "phases, ms from the request        quillon_pc.exe       bare window\n"
+      "                                   median fastest   median fastest\n");
   for (const auto& phase : kPhases) {
-    std::vector<double> times;
-    for (const Start& start : starts) {
-      const auto found = start.phase_ms.find(phase[0]);
-      if (found != start.phase_ms.end()) times.push_back(found->second);
-    }
-    if (!times.empty()) print(phase[1], times);
+    PrintPhase(phase[1], PhaseTimes(product, phase[0]),
+               PhaseTimes(bare, phase[0]));
   }
-  print("visible to another process", visible);
+  PrintPhase("visible to another process", Visible(product), Visible(bare));
 }
 
 }  // namespace
@@ -229,32 +248,30 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring marks = MarksFile();
   // Unmeasured: the first start of each fills the system's caches.
   StartOnce(options.product, marks);
-  StartOnce(options.bare, L"");
+  StartOnce(options.bare, marks);
 
   std::vector<Start> product_starts;
   std::vector<Start> bare_starts;
-  std::printf("start  quillon_pc.exe ms  (imports loaded)  bare window ms\n");
+  std::printf("start  quillon_pc.exe ms  bare window ms\n");
   for (int run = 0; run < options.runs; ++run) {
     const bool product_first = run % 2 == 0;
-    Start first = StartOnce(product_first ? options.product : options.bare,
-                            product_first ? marks : L"");
-    Start second = StartOnce(product_first ? options.bare : options.product,
-                             product_first ? L"" : marks);
+    Start first =
+        StartOnce(product_first ? options.product : options.bare, marks);
+    Start second =
+        StartOnce(product_first ? options.bare : options.product, marks);
     Start& product = product_first ? first : second;
     Start& bare = product_first ? second : first;
     if (!product.ok || !bare.ok) {
       std::fprintf(stderr, "start %d failed\n", run + 1);
       return 1;
     }
-    std::printf("%5d  %17.1f  %17.1f  %14.1f\n", run + 1, product.visible_ms,
-                product.phase_ms["runtime"], bare.visible_ms);
+    std::printf("%5d  %17.1f  %14.1f\n", run + 1, product.visible_ms,
+                bare.visible_ms);
     product_starts.push_back(product);
     bare_starts.push_back(bare);
   }
-  std::vector<double> product_ms, bare_ms;
-  for (const Start& start : product_starts)
-    product_ms.push_back(start.visible_ms);
-  for (const Start& start : bare_starts) bare_ms.push_back(start.visible_ms);
+  const std::vector<double> product_ms = Visible(product_starts);
+  const std::vector<double> bare_ms = Visible(bare_starts);
   const double product_median = Median(product_ms);
   const double bare_median = Median(bare_ms);
   std::printf(
@@ -263,14 +280,13 @@ int wmain(int argc, wchar_t** argv) {
       options.runs, product_median, bare_median, product_median / bare_median);
   // Load on the machine only ever adds time: the fastest starts show what
   // the programs themselves cost when the medians are disturbed.
+  const double product_fastest =
+      *std::min_element(product_ms.begin(), product_ms.end());
+  const double bare_fastest = *std::min_element(bare_ms.begin(), bare_ms.end());
   std::printf(
-      "fastest: quillon_pc.exe %.1f ms, bare window %.1f ms, "
-      "ratio %.2f\n",
-      *std::min_element(product_ms.begin(), product_ms.end()),
-      *std::min_element(bare_ms.begin(), bare_ms.end()),
-      *std::min_element(product_ms.begin(), product_ms.end()) /
-          *std::min_element(bare_ms.begin(), bare_ms.end()));
-  PrintPhases(product_starts, product_ms);
+      "fastest: quillon_pc.exe %.1f ms, bare window %.1f ms, ratio %.2f\n",
+      product_fastest, bare_fastest, product_fastest / bare_fastest);
+  PrintPhases(product_starts, bare_starts);
   DeleteFileW(marks.c_str());
   return 0;
 }
