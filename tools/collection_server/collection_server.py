@@ -390,6 +390,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "error": error,
             # The client's port tells whether uploads shared a connection.
             "client_port": self.client_address[1],
+            # Set by a proxy on the way (tools/forward_proxy adds one).
+            "via": self.headers.get("Via"),
         }
         refused_record = (
             error is None and behaviour.refuse_marker is not None and
@@ -522,15 +524,24 @@ def watch_parent(server):
             return
 
 
-def serve(args):
-    log = None
+def open_log(args):
     if args.log:
-        log = open(args.log, "a", encoding="utf-8")
-    elif not args.quiet:
-        log = sys.stderr
+        return open(args.log, "a", encoding="utf-8")
+    return None if args.quiet else sys.stderr
+
+
+def serve(args):
     behaviour = Behaviour(args.status, args.body, args.delay, args.drop)
     server = CollectionServer((args.host, args.port), behaviour, args.records,
-                              log)
+                              open_log(args))
+    return run_server(server, args)
+
+
+def run_server(server, args):
+    """Serves until stopped: port file, signals, lifetime, parent watch.
+
+    |server| needs stop(), write_log() and a "stopping" event.
+    """
     port = server.server_address[1]
     server.write_log("listening on %s:%d" % (args.host, port))
     if args.port_file:
@@ -566,7 +577,7 @@ def serve(args):
     return 0
 
 
-def daemonize(args):
+def daemonize(args, serve_function=serve):
     """Starts the server in the background; returns once it listens."""
     if not args.port_file:
         sys.exit("--daemon needs --port-file")
@@ -589,7 +600,7 @@ def daemonize(args):
         os.close(null)
         os.close(log)
         try:
-            code = serve(args)
+            code = serve_function(args)
         except BaseException:
             import traceback
             traceback.print_exc()
