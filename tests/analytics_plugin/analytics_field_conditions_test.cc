@@ -302,6 +302,8 @@ constexpr wchar_t kConnections[] =
 
 // One registry value of the current user, as it was before the test.
 struct SavedValue {
+  SavedValue(const wchar_t* key_path, const wchar_t* value_name)
+      : key(key_path), name(value_name) {}
   const wchar_t* key;
   const wchar_t* name;
   bool existed = false;
