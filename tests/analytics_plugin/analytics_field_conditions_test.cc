@@ -407,15 +407,25 @@ std::pair<int, size_t> ViaProxy(test_support::CollectionServer& server) {
   return {via, requests.size()};
 }
 
+class ProxySettingsTest : public FieldConditionsTest {
+ protected:
+  // Runs three events and a flush to |url| with the forward proxy named in
+  // the user's settings, switched on or off; returns the transcript.
+  std::string RunWithProxySettings(bool enabled, const std::string& bypass,
+                                   const std::string& url) {
+    InternetSettingsOverride settings;
+    const std::string proxy =
+        "127.0.0.1:" + std::to_string(test_support::ForwardProxyPort());
+    EXPECT_TRUE(settings.Set(enabled, proxy, bypass));
+    return Run(kTimeout + InitializeStep(url) + TrackSteps(3) + kFlush +
+               "destroy\n");
+  }
+};
+
 // The server's name resolves only at the proxy the user's settings name.
-TEST_F(FieldConditionsTest, ProxyInTheUsersSettingsCarriesEveryRecord) {
-  InternetSettingsOverride settings;
-  const std::string proxy =
-      "127.0.0.1:" + std::to_string(test_support::ForwardProxyPort());
-  ASSERT_TRUE(settings.Set(true, proxy, "<local>"));
+TEST_F(ProxySettingsTest, ProxyInTheUsersSettingsCarriesEveryRecord) {
   const std::string transcript =
-      Run(kTimeout + InitializeStep(server_->ProxyOnlyUploadUrl()) +
-          TrackSteps(3) + kFlush + "destroy\n");
+      RunWithProxySettings(true, "<local>", server_->ProxyOnlyUploadUrl());
   EXPECT_EQ(Outcomes(transcript, "flush"),
             std::vector<std::string>{"success true"})
       << transcript;
@@ -426,13 +436,9 @@ TEST_F(FieldConditionsTest, ProxyInTheUsersSettingsCarriesEveryRecord) {
 
 // Switched off, the proxy is not used even where it would apply (no
 // loopback exception), and uploads go direct.
-TEST_F(FieldConditionsTest, ProxySwitchedOffUploadsGoDirect) {
-  InternetSettingsOverride settings;
-  const std::string proxy =
-      "127.0.0.1:" + std::to_string(test_support::ForwardProxyPort());
-  ASSERT_TRUE(settings.Set(false, proxy, "<-loopback>"));
+TEST_F(ProxySettingsTest, ProxySwitchedOffUploadsGoDirect) {
   const std::string transcript =
-      Run(kTimeout + InitializeStep() + TrackSteps(3) + kFlush + "destroy\n");
+      RunWithProxySettings(false, "<-loopback>", server_->UploadUrl());
   EXPECT_EQ(Outcomes(transcript, "flush"),
             std::vector<std::string>{"success true"})
       << transcript;

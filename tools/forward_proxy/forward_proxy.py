@@ -16,8 +16,6 @@ import http.client
 import http.server
 import os
 import sys
-import threading
-import time
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
@@ -32,24 +30,10 @@ HOP_BY_HOP = {"connection", "proxy-connection", "keep-alive",
 UPSTREAM_TIMEOUT_SECONDS = 30
 
 
-class ForwardProxy(http.server.ThreadingHTTPServer):
-    daemon_threads = True
-    request_queue_size = 64
-
+class ForwardProxy(collection_server.LoopbackServer):
     def __init__(self, address, names, log):
-        super().__init__(address, Handler)
+        super().__init__(address, Handler, log)
         self.names = names
-        self.log = log
-        self.stopping = threading.Event()
-
-    def stop(self):
-        self.stopping.set()
-        threading.Thread(target=self.shutdown, daemon=True).start()
-
-    def write_log(self, text):
-        if self.log is not None:
-            self.log.write("%s %s\n" % (time.strftime("%H:%M:%S"), text))
-            self.log.flush()
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -138,23 +122,10 @@ def serve(args):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--host", default="127.0.0.1")
-    parser.add_argument("--port", type=int, default=0,
-                        help="0 picks a free port (the default)")
-    parser.add_argument("--port-file",
-                        help="write the port here once listening")
+    collection_server.add_server_arguments(parser)
     parser.add_argument("--map", action="append", default=[],
                         metavar="NAME=ADDRESS",
                         help="resolve NAME to ADDRESS (repeatable)")
-    parser.add_argument("--log", help="log file (default: standard error)")
-    parser.add_argument("--quiet", action="store_true")
-    parser.add_argument("--max-lifetime", type=float, default=0,
-                        help="stop after this many seconds (0: never)")
-    parser.add_argument("--exit-with-parent", action="store_true")
-    parser.add_argument("--daemon", action="store_true",
-                        help="run in the background; return once listening")
-    parser.add_argument("--stop", action="store_true",
-                        help="stop the proxy named by --port-file")
     args = parser.parse_args(argv)
     if args.stop:
         if not args.port_file:
