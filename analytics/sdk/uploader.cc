@@ -26,6 +26,9 @@ constexpr long kFilePatienceMinMs = 200;
 constexpr long kFilePatienceMaxMs = 2000;
 // When stopping, the last removal may wait only this long.
 constexpr int kStoppingPatienceMs = 30;
+// Proxy detection may take at most this much of a round, leaving the rest
+// to the uploads (direct, when it gave no answer in time).
+constexpr long kProxyWaitMs = 5000;
 
 long MillisecondsUntil(Clock::time_point deadline) {
   return static_cast<long>(
@@ -102,6 +105,12 @@ bool Uploader::DeliverRound(StagingStore& store, size_t batch_limit,
   // What this process delivered before is not sent again; what is no
   // longer in the file is forgotten.
   delivered_ = DropSentFront(&queue, delivered_);
+  // Chosen again each round: the network may have changed since the last.
+  if (!queue.empty()) {
+    sender_.ChooseRoad(
+        std::min(MillisecondsUntil(control.deadline), kProxyWaitMs),
+        control.abort);
+  }
   const bool sent = SendQueue(store, std::move(queue), batch_limit, control);
   const bool removed = RemoveDelivered(store, control);
   return drained && sent && removed;

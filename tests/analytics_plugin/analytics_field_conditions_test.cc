@@ -1,16 +1,20 @@
 // Delivery of analytics records through quillon_pc.exe under conditions
 // users' machines bring: a temporary folder named outside the ANSI code page,
 // a Chinese code page, a server that answers 404 or 401 for a while, a
-// scanner holding the staging file open, a nearly full volume. Whatever the
-// condition, a tracked record must reach the server and must not flood it.
+// scanner holding the staging file open, a nearly full volume, an office
+// network whose only way out is the proxy named in the user's Internet
+// Settings. Whatever the condition, a tracked record must reach the server
+// and must not flood it.
 //
 // Two cases need the CTest run (tests/analytics_plugin/CMakeLists.txt): the
 // code page 936 case gets its Unix locale there (Wine gives a Windows
 // process the code page of the Unix locale it was started under; the
 // environment block passed to CreateProcess does not change it), and the
-// nearly full volume is a small tmpfs its fixture mounts.
+// nearly full volume is a small tmpfs its fixture mounts. The proxy cases
+// need the forward proxy of the CTest fixture too.
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -285,6 +289,161 @@ TEST_F(FieldConditionsTest, ANearlyFullVolumeCausesNoUploadFlood) {
   EXPECT_EQ(
       DeliveryProblems(server_->Records(), static_cast<int>(staged) - 1, 1, 2),
       "");
+}
+
+// --- The proxy of the user's Internet Settings
+// --------------------------------
+
+constexpr wchar_t kInternetSettings[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+constexpr wchar_t kConnections[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet "
+    L"Settings\\Connections";
+
+// One registry value of the current user, as it was before the test.
+struct SavedValue {
+  SavedValue(const wchar_t* key_path, const wchar_t* value_name)
+      : key(key_path), name(value_name) {}
+  const wchar_t* key;
+  const wchar_t* name;
+  bool existed = false;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+// The proxy settings of the user in the test's Wine prefix, replaced for a
+// test and put back afterwards: the prefix outlives the test.
+class InternetSettingsOverride {
+ public:
+  InternetSettingsOverride() {
+    for (SavedValue& value : saved_) {
+      DWORD size = 0;
+      value.existed =
+          RegGetValueW(HKEY_CURRENT_USER, value.key, value.name, RRF_RT_ANY,
+                       &value.type, nullptr, &size) == ERROR_SUCCESS;
+      value.data.resize(size);
+      if (value.existed && size != 0) {
+        RegGetValueW(HKEY_CURRENT_USER, value.key, value.name, RRF_RT_ANY,
+                     nullptr, value.data.data(), &size);
+      }
+    }
+  }
+  ~InternetSettingsOverride() {
+    for (const SavedValue& value : saved_) {
+      if (value.existed) {
+        Write(value.key, value.name, value.type, value.data);
+      } else {
+        RegDeleteKeyValueW(HKEY_CURRENT_USER, value.key, value.name);
+      }
+    }
+  }
+  InternetSettingsOverride(const InternetSettingsOverride&) = delete;
+  InternetSettingsOverride& operator=(const InternetSettingsOverride&) = delete;
+
+  // A manual proxy, switched on or off, as the settings page leaves it.
+  bool Set(bool enabled, const std::string& server, const std::string& bypass) {
+    const DWORD enable = enabled ? 1 : 0;
+    const std::vector<BYTE> flag(reinterpret_cast<const BYTE*>(&enable),
+                                 reinterpret_cast<const BYTE*>(&enable + 1));
+    return Write(kInternetSettings, L"ProxyEnable", REG_DWORD, flag) &&
+           Write(kInternetSettings, L"ProxyServer", REG_SZ, WideText(server)) &&
+           Write(kInternetSettings, L"ProxyOverride", REG_SZ,
+                 WideText(bypass)) &&
+           Write(kConnections, L"DefaultConnectionSettings", REG_BINARY,
+                 ConnectionRecord(enabled, server, bypass));
+  }
+
+ private:
+  static std::vector<BYTE> WideText(const std::string& ascii) {
+    const std::wstring wide(ascii.begin(), ascii.end());
+    const auto* bytes = reinterpret_cast<const BYTE*>(wide.c_str());
+    return std::vector<BYTE>(bytes,
+                             bytes + (wide.size() + 1) * sizeof(wchar_t));
+  }
+
+  // The binary record Windows keeps beside the values: a version, a change
+  // counter, the flags (1 direct, 2 manual proxy), then the proxy, the bypass
+  // list and the script address, each as a length and ANSI text.
+  static std::vector<BYTE> ConnectionRecord(bool enabled,
+                                            const std::string& server,
+                                            const std::string& bypass) {
+    std::vector<BYTE> record;
+    const auto put = [&record](uint32_t word) {
+      for (int shift = 0; shift < 32; shift += 8) {
+        record.push_back(static_cast<BYTE>(word >> shift));
+      }
+    };
+    put(0x46);
+    put(1);
+    put(enabled ? 3 : 1);
+    for (const std::string& text : {server, bypass, std::string()}) {
+      put(static_cast<uint32_t>(text.size()));
+      record.insert(record.end(), text.begin(), text.end());
+    }
+    record.resize(record.size() + 32);
+    return record;
+  }
+
+  static bool Write(const wchar_t* key, const wchar_t* name, DWORD type,
+                    const std::vector<BYTE>& data) {
+    return RegSetKeyValueW(HKEY_CURRENT_USER, key, name, type, data.data(),
+                           static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
+  }
+
+  SavedValue saved_[4] = {{kInternetSettings, L"ProxyEnable"},
+                          {kInternetSettings, L"ProxyServer"},
+                          {kInternetSettings, L"ProxyOverride"},
+                          {kConnections, L"DefaultConnectionSettings"}};
+};
+
+// How many uploads of the session came through the forward proxy, and how
+// many in all.
+std::pair<int, size_t> ViaProxy(test_support::CollectionServer& server) {
+  const std::vector<std::string> requests = server.Requests();
+  int via = 0;
+  for (const std::string& request : requests) {
+    via += request.find("\"via\": \"1.1 forward_proxy\"") != std::string::npos;
+  }
+  return {via, requests.size()};
+}
+
+class ProxySettingsTest : public FieldConditionsTest {
+ protected:
+  // Runs three events and a flush to |url| with the forward proxy named in
+  // the user's settings, switched on or off; returns the transcript.
+  std::string RunWithProxySettings(bool enabled, const std::string& bypass,
+                                   const std::string& url) {
+    InternetSettingsOverride settings;
+    const std::string proxy =
+        "127.0.0.1:" + std::to_string(test_support::ForwardProxyPort());
+    EXPECT_TRUE(settings.Set(enabled, proxy, bypass));
+    return Run(kTimeout + InitializeStep(url) + TrackSteps(3) + kFlush +
+               "destroy\n");
+  }
+};
+
+// The server's name resolves only at the proxy the user's settings name.
+TEST_F(ProxySettingsTest, ProxyInTheUsersSettingsCarriesEveryRecord) {
+  const std::string transcript =
+      RunWithProxySettings(true, "<local>", server_->ProxyOnlyUploadUrl());
+  EXPECT_EQ(Outcomes(transcript, "flush"),
+            std::vector<std::string>{"success true"})
+      << transcript;
+  EXPECT_EQ(DeliveryProblems(server_->Records(), 3, 1, 1), "") << transcript;
+  const std::pair<int, size_t> via = ViaProxy(*server_);
+  EXPECT_EQ(static_cast<size_t>(via.first), via.second);
+}
+
+// Switched off, the proxy is not used even where it would apply (no
+// loopback exception), and uploads go direct.
+TEST_F(ProxySettingsTest, ProxySwitchedOffUploadsGoDirect) {
+  const std::string transcript =
+      RunWithProxySettings(false, "<-loopback>", server_->UploadUrl());
+  EXPECT_EQ(Outcomes(transcript, "flush"),
+            std::vector<std::string>{"success true"})
+      << transcript;
+  EXPECT_EQ(DeliveryProblems(server_->Records(), 3, 1, 1), "") << transcript;
+  EXPECT_EQ(ViaProxy(*server_).first, 0);
 }
 
 }  // namespace

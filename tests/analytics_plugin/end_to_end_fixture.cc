@@ -75,9 +75,8 @@ void EndToEndTest::TearDown() {
   std::filesystem::remove_all(folder_, ignored);
 }
 
-std::string EndToEndTest::InitializeStep() const {
-  return "method analytics_plugin initialize {\"serverUrl\": \"" +
-         server_->UploadUrl() +
+std::string EndToEndTest::InitializeStep(const std::string& url) const {
+  return "method analytics_plugin initialize {\"serverUrl\": \"" + url +
          "\", \"activate\": true, \"enableLog\": true, "
          "\"distinctId\": \"device-e2e\", \"appName\": \"quillon\", "
          "\"appVersion\": \"1.2.7\", \"channel\": \"e2e\"}\n";

@@ -40,8 +40,11 @@ class EndToEndTest : public testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // The "initialize" step for the session's upload address.
-  std::string InitializeStep() const;
+  // The "initialize" step for the session's upload address, or |url|.
+  std::string InitializeStep() const {
+    return InitializeStep(server_->UploadUrl());
+  }
+  std::string InitializeStep(const std::string& url) const;
 
   // quillon_pc.exe with |scenario|, its temporary folder (and so its staging
   // file) being temp_.

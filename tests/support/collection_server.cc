@@ -270,6 +270,21 @@ std::string CollectionServer::UploadUrl() const {
   return SessionUrl("collect");
 }
 
+std::string CollectionServer::ProxyOnlyUploadUrl() const {
+  return std::string("http://") + QUILLON_PROXY_ONLY_HOST + ":" +
+         std::to_string(port_) + "/" + session_ + "/collect";
+}
+
+uint16_t ForwardProxyPort() {
+  const char* file = std::getenv("QUILLON_FORWARD_PROXY_PORT_FILE");
+  const uint16_t port = file != nullptr ? WaitForPortFile(file, 10) : 0;
+  if (port == 0) {
+    ADD_FAILURE() << "no forward proxy: run through ctest (fixture "
+                     "quillon_forward_proxy)";
+  }
+  return port;
+}
+
 bool CollectionServer::Get(const std::string& rest, std::string* body) {
   std::string error;
   if (Request(SessionUrl(rest), nullptr, body, &error)) return true;

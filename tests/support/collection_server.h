@@ -91,6 +91,9 @@ class CollectionServer {
   const std::string& session() const { return session_; }
   // "http://127.0.0.1:<port>/<session>/collect": the URL to post uploads to.
   std::string UploadUrl() const;
+  // UploadUrl() with a host name that only the forward proxy of the CTest
+  // fixture "quillon_forward_proxy" resolves (to 127.0.0.1).
+  std::string ProxyOnlyUploadUrl() const;
   // "http://127.0.0.1:<port>/<session>/<rest>".
   std::string SessionUrl(const std::string& rest) const;
 
@@ -110,7 +113,7 @@ class CollectionServer {
   // Accepted batches in arrival order: the exact decoded JSON array texts.
   std::vector<std::string> Batches();
   // One JSON object text per upload (accepted or not) with the keys "path",
-  // "content_type", "body_bytes", "records", "error", "client_port",
+  // "content_type", "body_bytes", "records", "error", "client_port", "via",
   // "outcome", "status".
   std::vector<std::string> Requests();
   UploadStats Stats();
@@ -130,6 +133,11 @@ class CollectionServer {
   long child_pid_ = 0;
 #endif
 };
+
+// The loopback port of the forward proxy (tools/forward_proxy) of the CTest
+// fixture "quillon_forward_proxy", which quillon_use_collection_server(...
+// WITH_FORWARD_PROXY) names; 0, with a test failure, when there is none.
+uint16_t ForwardProxyPort();
 
 }  // namespace test_support
 

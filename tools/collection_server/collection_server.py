@@ -224,24 +224,15 @@ class Channel:
         return current
 
 
-class CollectionServer(http.server.ThreadingHTTPServer):
+class LoopbackServer(http.server.ThreadingHTTPServer):
+    """A threading server that stops on request and writes a timed log."""
     daemon_threads = True
     request_queue_size = 64
 
-    def __init__(self, address, default_behaviour, records_path, log):
-        super().__init__(address, Handler)
-        self.default_behaviour = default_behaviour
-        self.records_path = records_path
+    def __init__(self, address, handler, log):
+        super().__init__(address, handler)
         self.log = log
-        self.lock = threading.Lock()
-        self.channels = {}
         self.stopping = threading.Event()
-
-    def channel(self, name):
-        # Called with the lock held.
-        if name not in self.channels:
-            self.channels[name] = Channel(self.default_behaviour)
-        return self.channels[name]
 
     def stop(self):
         self.stopping.set()
@@ -251,6 +242,21 @@ class CollectionServer(http.server.ThreadingHTTPServer):
         if self.log is not None:
             self.log.write("%s %s\n" % (time.strftime("%H:%M:%S"), text))
             self.log.flush()
+
+
+class CollectionServer(LoopbackServer):
+    def __init__(self, address, default_behaviour, records_path, log):
+        super().__init__(address, Handler, log)
+        self.default_behaviour = default_behaviour
+        self.records_path = records_path
+        self.lock = threading.Lock()
+        self.channels = {}
+
+    def channel(self, name):
+        # Called with the lock held.
+        if name not in self.channels:
+            self.channels[name] = Channel(self.default_behaviour)
+        return self.channels[name]
 
 
 def client_gone(sock):
@@ -390,6 +396,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
             "error": error,
             # The client's port tells whether uploads shared a connection.
             "client_port": self.client_address[1],
+            # Set by a proxy on the way (tools/forward_proxy adds one).
+            "via": self.headers.get("Via"),
         }
         refused_record = (
             error is None and behaviour.refuse_marker is not None and
@@ -522,15 +530,24 @@ def watch_parent(server):
             return
 
 
-def serve(args):
-    log = None
+def open_log(args):
     if args.log:
-        log = open(args.log, "a", encoding="utf-8")
-    elif not args.quiet:
-        log = sys.stderr
+        return open(args.log, "a", encoding="utf-8")
+    return None if args.quiet else sys.stderr
+
+
+def serve(args):
     behaviour = Behaviour(args.status, args.body, args.delay, args.drop)
     server = CollectionServer((args.host, args.port), behaviour, args.records,
-                              log)
+                              open_log(args))
+    return run_server(server, args)
+
+
+def run_server(server, args):
+    """Serves until stopped: port file, signals, lifetime, parent watch.
+
+    |server| needs stop(), write_log() and a "stopping" event.
+    """
     port = server.server_address[1]
     server.write_log("listening on %s:%d" % (args.host, port))
     if args.port_file:
@@ -566,7 +583,7 @@ def serve(args):
     return 0
 
 
-def daemonize(args):
+def daemonize(args, serve_function=serve):
     """Starts the server in the background; returns once it listens."""
     if not args.port_file:
         sys.exit("--daemon needs --port-file")
@@ -589,7 +606,7 @@ def daemonize(args):
         os.close(null)
         os.close(log)
         try:
-            code = serve(args)
+            code = serve_function(args)
         except BaseException:
             import traceback
             traceback.print_exc()
@@ -609,25 +626,14 @@ def daemonize(args):
     return 1
 
 
-def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+def add_server_arguments(parser):
+    """The options of run_server, daemonize and stop_server."""
     parser.add_argument("--host", default="127.0.0.1")
     parser.add_argument("--port", type=int, default=0,
                         help="0 picks a free port (the default)")
     parser.add_argument("--port-file",
                         help="write the port here once listening (without "
                         "it, the port is printed on standard output)")
-    parser.add_argument("--records",
-                        help="append every accepted record here, one JSON "
-                        "text per line")
-    parser.add_argument("--status", type=int, default=200,
-                        help="default answer to well-formed uploads")
-    parser.add_argument("--body", default=None,
-                        help="default response body for uploads")
-    parser.add_argument("--delay", type=float, default=0.0,
-                        help="default seconds to wait before answering")
-    parser.add_argument("--drop", action="store_true",
-                        help="by default close upload connections unanswered")
     parser.add_argument("--log", help="log file (default: standard error)")
     parser.add_argument("--quiet", action="store_true",
                         help="no log on standard error")
@@ -639,6 +645,22 @@ def main(argv):
                         help="run in the background; return once listening")
     parser.add_argument("--stop", action="store_true",
                         help="stop the server named by --port-file")
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
+    add_server_arguments(parser)
+    parser.add_argument("--records",
+                        help="append every accepted record here, one JSON "
+                        "text per line")
+    parser.add_argument("--status", type=int, default=200,
+                        help="default answer to well-formed uploads")
+    parser.add_argument("--body", default=None,
+                        help="default response body for uploads")
+    parser.add_argument("--delay", type=float, default=0.0,
+                        help="default seconds to wait before answering")
+    parser.add_argument("--drop", action="store_true",
+                        help="by default close upload connections unanswered")
     args = parser.parse_args(argv)
     if not 200 <= args.status <= 599:
         parser.error("--status must be from 200 to 599")

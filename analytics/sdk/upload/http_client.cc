@@ -193,6 +193,7 @@ HttpResponse HttpClient::PostBody(const std::string& path,
   if (timeout_ms_ > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, timeout_ms_);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   RestrictToHttp(curl);
+  if (proxy_) curl_easy_setopt(curl, CURLOPT_PROXY, proxy_->c_str());
 
   if (!IsHttpUrl(url)) {
     curl_easy_reset(curl);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -67,6 +68,9 @@ class HttpClient {
   // about 50 ms, with status -1 and |aborted| set. Null: never.
   void SetAbortFlag(const std::atomic<bool>* abort) { abort_ = abort; }
   void SetHeaders(HttpHeaders headers) { headers_ = std::move(headers); }
+  // The proxy of the following requests: a proxy URL, or "" for none.
+  // Unset (the default), libcurl follows the proxy environment variables.
+  void SetProxy(std::optional<std::string> proxy) { proxy_ = std::move(proxy); }
 
   // Performs one POST on this client's handle.
   HttpResponse PostBody(const std::string& path, const std::string& body);
@@ -91,6 +95,7 @@ class HttpClient {
   std::unique_ptr<void, MultiDeleter> multi_;
   std::string base_url_;
   HttpHeaders headers_;
+  std::optional<std::string> proxy_;
   long timeout_ms_ = 0;
   const std::atomic<bool>* abort_ = nullptr;
 };

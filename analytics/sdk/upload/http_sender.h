@@ -3,7 +3,10 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "analytics/sdk/upload/proxy_choice.h"
 
 namespace analytics {
 
@@ -34,17 +37,29 @@ struct UploadResult {
 class HttpSender {
  public:
   // |server_url| is used exactly as given; an empty URL or one of another
-  // scheme than http or https makes every send fail.
-  explicit HttpSender(std::string server_url);
+  // scheme than http or https makes every send fail. |proxy_source| gives
+  // the proxy settings to follow; without one libcurl's own handling of the
+  // proxy environment variables stays.
+  explicit HttpSender(
+      std::string server_url,
+      std::unique_ptr<ProxySource> proxy_source = MakeSystemProxySource());
   ~HttpSender();
   HttpSender(const HttpSender&) = delete;
   HttpSender& operator=(const HttpSender&) = delete;
 
+  // Chooses the road to the server (see ChooseProxy) for the sends that
+  // follow, waiting at most |wait_ms| for the system's answer and not past
+  // *|stop| turning true. A proxy that is not an http proxy is refused with
+  // a line on std::cerr.
+  void ChooseRoad(long wait_ms, const std::atomic<bool>* stop);
+
   // Compresses and encodes |batch_text| (a JSON array of records) into the
   // form body "data_list=<encoded>&gzip=1" and posts it, bounded by
-  // |timeout_ms|. Every outcome but kAccepted and kAborted writes
+  // |timeout_ms|, on the road last chosen (chosen now, within |timeout_ms|,
+  // before the first). Every outcome but kAccepted and kAborted writes
   // "Analytics SDK send failed: " and the answer or error on std::cerr
-  // (naming the status for kEndpointRefused).
+  // (naming the status for kEndpointRefused), followed by
+  // " via proxy host:port" when the upload went through a proxy.
   UploadResult Send(const std::string& batch_text, long timeout_ms,
                     const std::atomic<bool>* abort);
 
@@ -54,7 +69,12 @@ class HttpSender {
   const std::string& server_url() const { return server_url_; }
 
  private:
+  // " via proxy host:port" when the road goes through a proxy.
+  std::string Via() const;
+
   std::string server_url_;
+  std::unique_ptr<ProxySource> proxy_source_;
+  std::optional<ProxyChoice> road_;     // the last chosen
   std::unique_ptr<HttpClient> client_;  // made at the first send
 };
 
