@@ -11,7 +11,7 @@
 #include <optional>
 #include <vector>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace {
 

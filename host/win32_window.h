@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "host/app_window_identity.h"
+#include "interfaces/app_window_identity.h"
 
 class Win32Window {
  public:

@@ -9,11 +9,11 @@
 #include <string>
 
 #include "embedding/encodable_value.h"
-#include "embedding/flutter_windows.h"
 #include "embedding/method_call.h"
 #include "embedding/method_channel.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin_registrar.h"
+#include "interfaces/flutter_windows.h"
 #include "platform/ui_task_queue.h"
 
 namespace analytics {

@@ -1,5 +1,5 @@
 // Inner objects of the stand-in engine library. The handles of
-// embedding/flutter_windows.h point at these structs.
+// interfaces/flutter_windows.h point at these structs.
 #ifndef QUILLON_STANDINS_ENGINE_ENGINE_INTERNAL_H_
 #define QUILLON_STANDINS_ENGINE_ENGINE_INTERNAL_H_
 
@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 #include "standins/engine/standin_control.h"
 
 namespace standin {

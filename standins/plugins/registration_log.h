@@ -18,7 +18,7 @@
 
 #include <string>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace standin_plugins {
 
