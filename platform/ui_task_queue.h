@@ -41,10 +41,20 @@ class UiTaskQueue {
   Poster poster() const { return Poster(state_); }
 
   // Runs the tasks pending now (tasks they post wait for the next turn).
-  // Returns how many ran. Call on the queue's thread.
+  // Returns how many ran. Call on the queue's thread. A task that throws is
+  // reported on standard error and the rest still run: the tasks are
+  // independent (often answers someone waits for), so one failure must not
+  // silently drop the others.
   size_t RunPending();
 
  private:
+  // Per platform (ui_task_queue_win32.cc, ui_task_queue_posix.cc): ties the
+  // queue to its thread's loop, unties it (under the state's mutex), and
+  // wakes the loop for a first pending task (under the state's mutex).
+  void AttachToThread();
+  void DetachFromThread();
+  static bool WakeThread(Poster::State& state);
+
   std::shared_ptr<Poster::State> state_;
 };
 
