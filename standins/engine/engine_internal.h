@@ -187,7 +187,7 @@ void CreateTaskWindow(FlutterDesktopEngine* engine);
 void DestroyTaskWindow(FlutterDesktopEngine* engine);
 void PostRunTasks(FlutterDesktopEngine* engine);
 // Appends a line to the transcript of a scripted run, if there is one
-// (Windows only).
+// (Windows only, in the scripted UI's library).
 void WriteMisuseToTranscript(const std::string& line);
 // Writes a method call the host sent to the user interface side, when no
 // test handler takes it, to the transcript of a scripted run (Windows only).
@@ -209,10 +209,19 @@ bool CreateViewWindows(FlutterDesktopViewController* controller, int width,
                        int height);
 // Destroys the view window if it still exists, then the parking parent.
 void DestroyViewWindows(FlutterDesktopViewController* controller);
-// Starts the scripted user interface for the controller's view.
+// The scripted user interface (standins/scripted_ui on Windows; no-ops
+// natively), which plays the Dart UI's part in the view. Starts it for the
+// controller's view.
 void StartScriptedUi(FlutterDesktopViewController* controller);
 // Stops it; no step runs afterwards.
 void StopScriptedUi(FlutterDesktopViewController* controller);
+#ifdef _WIN32
+// The view's paint and the scripted UI's timers and resumes; false for a
+// message that is not one of them.
+bool HandleScriptedUiMessage(FlutterDesktopViewController* controller,
+                             HWND window, UINT message, WPARAM wparam,
+                             LRESULT* result);
+#endif
 // The monitor's DPI without the override.
 UINT MonitorDpi(HMONITOR monitor);
 // Points the library's standard output streams at a console if one was
