@@ -29,7 +29,7 @@ void RunReported(const UiTaskQueue::Task& task) {
 bool UiTaskQueue::Poster::Post(Task task) const {
   if (!state_) return false;
   {
-    std::lock_guard<std::mutex> guard(state_->mutex);
+    MutexLock guard(state_->mutex);
     if (!state_->closed) {
       if (!state_->wake_pending) {
         if (!WakeThread(*state_)) return false;
@@ -42,32 +42,32 @@ bool UiTaskQueue::Poster::Post(Task task) const {
   return false;  // |task| goes here, outside the lock
 }
 
-UiTaskQueue::UiTaskQueue() : state_(std::make_shared<Poster::State>()) {
-  AttachToThread();
+UiTaskQueue::UiTaskQueue() : state_(std::make_shared<UiTaskQueueState>()) {
+  AttachToThread(this, *state_);
 }
 
 UiTaskQueue::~UiTaskQueue() {
   std::deque<Task> dropped;
-  std::lock_guard<std::mutex> guard(state_->mutex);
+  MutexLock guard(state_->mutex);
   state_->closed = true;
   dropped.swap(state_->tasks);
-  DetachFromThread();
+  DetachFromThread(this, *state_);
 }
 
 size_t UiTaskQueue::RunPending() {
   // A task may destroy this queue (its owner goes away): the state is kept
   // alive here, and the tasks still pending are then dropped unrun.
-  const std::shared_ptr<Poster::State> state = state_;
+  const std::shared_ptr<UiTaskQueueState> state = state_;
   std::deque<Task> tasks;
   {
-    std::lock_guard<std::mutex> guard(state->mutex);
+    MutexLock guard(state->mutex);
     tasks.swap(state->tasks);
     state->wake_pending = false;
   }
   size_t ran = 0;
   for (Task& task : tasks) {
     {
-      std::lock_guard<std::mutex> guard(state->mutex);
+      MutexLock guard(state->mutex);
       if (state->closed) break;
     }
     RunReported(task);

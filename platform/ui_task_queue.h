@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// What the queue and its posters share (ui_task_queue_state.h).
+struct UiTaskQueueState;
+
 // Runs tasks, posted from any thread, on the thread that created the queue
 // (the UI thread), in posting order. On Windows a hidden message-only window
 // of that thread is woken by a posted message, so the thread's ordinary
@@ -28,9 +31,9 @@ class UiTaskQueue {
 
    private:
     friend class UiTaskQueue;
-    struct State;
-    explicit Poster(std::shared_ptr<State> state) : state_(std::move(state)) {}
-    std::shared_ptr<State> state_;
+    explicit Poster(std::shared_ptr<UiTaskQueueState> state)
+        : state_(std::move(state)) {}
+    std::shared_ptr<UiTaskQueueState> state_;
   };
 
   UiTaskQueue();
@@ -48,14 +51,7 @@ class UiTaskQueue {
   size_t RunPending();
 
  private:
-  // Per platform (ui_task_queue_win32.cc, ui_task_queue_posix.cc): ties the
-  // queue to its thread's loop, unties it (under the state's mutex), and
-  // wakes the loop for a first pending task (under the state's mutex).
-  void AttachToThread();
-  void DetachFromThread();
-  static bool WakeThread(Poster::State& state);
-
-  std::shared_ptr<Poster::State> state_;
+  std::shared_ptr<UiTaskQueueState> state_;
 };
 
 // Lets the calling thread handle what is pending for it: on Windows every

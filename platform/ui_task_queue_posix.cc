@@ -13,16 +13,18 @@ thread_local std::vector<UiTaskQueue*> thread_queues;
 
 }  // namespace
 
-void UiTaskQueue::AttachToThread() { thread_queues.push_back(this); }
+void AttachToThread(UiTaskQueue* queue, UiTaskQueueState& /*state*/) {
+  thread_queues.push_back(queue);
+}
 
-void UiTaskQueue::DetachFromThread() {
+void DetachFromThread(UiTaskQueue* queue, UiTaskQueueState& /*state*/) {
   thread_queues.erase(
-      std::remove(thread_queues.begin(), thread_queues.end(), this),
+      std::remove(thread_queues.begin(), thread_queues.end(), queue),
       thread_queues.end());
 }
 
 // RunPendingUiTasks() finds the tasks without being woken.
-bool UiTaskQueue::WakeThread(Poster::State& /*state*/) { return true; }
+bool WakeThread(UiTaskQueueState& /*state*/) { return true; }
 
 size_t RunPendingUiTasks() {
   size_t handled = 0;

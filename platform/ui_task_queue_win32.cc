@@ -37,25 +37,25 @@ bool RegisterQueueWindowClass() {
 
 }  // namespace
 
-void UiTaskQueue::AttachToThread() {
+void AttachToThread(UiTaskQueue* queue, UiTaskQueueState& state) {
   if (!RegisterQueueWindowClass()) return;
   HWND window =
       CreateWindowExW(0, kWindowClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE,
                       nullptr, GetModuleHandleW(nullptr), nullptr);
   if (window == nullptr) return;
-  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  std::lock_guard<std::mutex> guard(state_->mutex);
-  state_->wake_target = window;
+  SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(queue));
+  MutexLock guard(state.mutex);
+  state.wake_target = window;
 }
 
-void UiTaskQueue::DetachFromThread() {
-  if (state_->wake_target != nullptr) {
-    DestroyWindow(static_cast<HWND>(state_->wake_target));
+void DetachFromThread(UiTaskQueue* /*queue*/, UiTaskQueueState& state) {
+  if (state.wake_target != nullptr) {
+    DestroyWindow(static_cast<HWND>(state.wake_target));
   }
-  state_->wake_target = nullptr;
+  state.wake_target = nullptr;
 }
 
-bool UiTaskQueue::WakeThread(Poster::State& state) {
+bool WakeThread(UiTaskQueueState& state) {
   return state.wake_target != nullptr &&
          PostMessageW(static_cast<HWND>(state.wake_target), kWakeMessage, 0,
                       0) != 0;

@@ -69,7 +69,7 @@ bool HandleScriptedUiMessage(FlutterDesktopViewController* controller,
 void StartScriptedUi(FlutterDesktopViewController* controller) {
   Library& library = GetLibrary();
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!library.scripted_ui_enabled || library.scripted_ui_started) {
       return;
     }
