@@ -16,6 +16,10 @@ if(MSVC)
   add_compile_definitions(_CRT_SECURE_NO_WARNINGS NOMINMAX WIN32_LEAN_AND_MEAN UNICODE _UNICODE)
 else()
   add_compile_options(-Wall -Wextra)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+    # Checks the locking that platform/thread_annotations.h declares.
+    add_compile_options(-Wthread-safety)
+  endif()
   if(QUILLON_WERROR)
     add_compile_options(-Werror)
   endif()
@@ -30,7 +34,9 @@ if(QUILLON_FUZZ)
   endif()
   # Everything instrumented for coverage and checked; the fuzzer's own main
   # comes only with the targets (tests/fuzz).
-  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined
+  # -O1 as libFuzzer advises: unoptimised code runs several times slower
+  # and gives the fuzzer more edges to track for the same paths.
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -O1
                       -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()

@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

@@ -7,8 +7,8 @@
 
 #include "embedding/binary_messenger.h"
 #include "embedding/engine_project.h"
-#include "embedding/flutter_windows.h"
 #include "embedding/plugin_registrar.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

@@ -2,7 +2,7 @@
 #ifndef QUILLON_EMBEDDING_FLUTTER_VIEW_H_
 #define QUILLON_EMBEDDING_FLUTTER_VIEW_H_
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

@@ -8,7 +8,7 @@
 #include "embedding/engine_project.h"
 #include "embedding/flutter_engine.h"
 #include "embedding/flutter_view.h"
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

@@ -10,8 +10,8 @@
 
 #include "embedding/binary_messenger.h"
 #include "embedding/flutter_view.h"
-#include "embedding/flutter_windows.h"
 #include "embedding/texture_registrar.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <variant>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace flutter {
 

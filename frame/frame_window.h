@@ -7,7 +7,7 @@
 
 #include <cstdint>
 
-#include "host/app_window_identity.h"
+#include "interfaces/app_window_identity.h"
 
 namespace frame {
 

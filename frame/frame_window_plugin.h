@@ -6,11 +6,11 @@
 
 #include <memory>
 
-#include "embedding/flutter_windows.h"
 #include "embedding/method_call.h"
 #include "embedding/method_channel.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin_registrar.h"
+#include "interfaces/flutter_windows.h"
 
 namespace frame {
 

@@ -6,8 +6,8 @@
 #include <optional>
 #include <utility>
 
-#include "host/plugin_libraries.h"
 #include "host/startup_marks.h"
+#include "interfaces/plugin_libraries.h"
 
 #ifdef QUILLON_HAVE_FRAME_WINDOW_PLUGIN
 #include "frame/frame_window_plugin.h"

@@ -8,7 +8,7 @@
 #include <iostream>
 #include <memory>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace {
 

@@ -11,8 +11,8 @@
 #include <optional>
 #include <vector>
 
-#include "embedding/flutter_windows.h"
 #include "host/startup_marks.h"
+#include "interfaces/flutter_windows.h"
 
 namespace {
 
@@ -80,18 +80,17 @@ int Scale(int logical, double scale) {
 // Lets the system scale the (removed) non-client area on older Windows 10
 // builds; absent elsewhere, which is fine.
 void EnableNonClientDpiScalingIfAvailable(HWND window) {
-  HMODULE user32 = LoadLibraryW(L"User32.dll");
+  const platform::UniqueLibrary user32(LoadLibraryW(L"User32.dll"));
   if (user32 == nullptr) {
     return;
   }
   using EnableNonClientDpiScalingFunction = BOOL(WINAPI*)(HWND);
   auto enable = reinterpret_cast<EnableNonClientDpiScalingFunction>(
       reinterpret_cast<void*>(
-          GetProcAddress(user32, "EnableNonClientDpiScaling")));
+          GetProcAddress(user32.get(), "EnableNonClientDpiScaling")));
   if (enable != nullptr) {
     enable(window);
   }
-  FreeLibrary(user32);
 }
 
 // The build number as the system has it; GetVersionExW would answer what
@@ -281,12 +280,16 @@ bool Win32Window::Create(const std::wstring& title, const Point& origin,
 }
 
 void Win32Window::Destroy() {
-  OnDestroy();
-
   if (window_handle_ != nullptr) {
-    DestroyWindow(window_handle_);
-    window_handle_ = nullptr;
+    OnDestroy();
+    // Released before it goes: the WM_DESTROY this sends finds no window
+    // left to let go, so OnDestroy ran once.
+    platform::UniqueWindow window(window_handle_.release());
   }
+  UnregisterClassIfUnused();
+}
+
+void Win32Window::UnregisterClassIfUnused() {
   if (g_live_window_count == 0 && g_class_registered) {
     // Fails while a window of the class still exists (a nested Destroy during
     // that window's WM_DESTROY); the outer Destroy then unregisters it.
@@ -298,7 +301,7 @@ void Win32Window::Destroy() {
 
 void Win32Window::SetContent(HWND content) {
   child_content_ = content;
-  SetParent(content, window_handle_);
+  SetParent(content, window_handle_.get());
   const RECT frame = ClientArea();
   MoveWindow(content, frame.left, frame.top, frame.right - frame.left,
              frame.bottom - frame.top, TRUE);
@@ -307,7 +310,7 @@ void Win32Window::SetContent(HWND content) {
 
 RECT Win32Window::ClientArea() const {
   RECT frame{};
-  GetClientRect(window_handle_, &frame);
+  GetClientRect(window_handle_.get(), &frame);
   return frame;
 }
 
@@ -371,7 +374,7 @@ LRESULT CALLBACK Win32Window::WindowProcedure(HWND window, UINT message,
       SetWindowLongPtrW(window, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(that));
       EnableNonClientDpiScalingIfAvailable(window);
-      that->window_handle_ = window;
+      that->window_handle_.reset(window);
     }
     return DefWindowProcW(window, message, wparam, lparam);
   }
@@ -406,8 +409,13 @@ struct Win32Window::MessageHandlers {
   };
 
   static Answer Destroyed(Win32Window& self, HWND, WPARAM, LPARAM) {
-    self.window_handle_ = nullptr;
-    self.Destroy();
+    // Destroyed by others (Destroy released the handle before): the window
+    // is going already, so it is only let go.
+    if (self.window_handle_ != nullptr) {
+      self.OnDestroy();
+      static_cast<void>(self.window_handle_.release());
+    }
+    UnregisterClassIfUnused();
     if (self.quit_on_close_) PostQuitMessage(0);
     return 0;
   }
@@ -422,10 +430,10 @@ struct Win32Window::MessageHandlers {
                  frame.right - frame.left, frame.bottom - frame.top, TRUE);
     }
     RECT bounds{};
-    GetWindowRect(self.window_handle_, &bounds);
-    self.UpdateWindowRegion(self.window_handle_, bounds.right - bounds.left,
-                            bounds.bottom - bounds.top,
-                            WindowDpi(self.window_handle_));
+    GetWindowRect(self.window_handle_.get(), &bounds);
+    self.UpdateWindowRegion(
+        self.window_handle_.get(), bounds.right - bounds.left,
+        bounds.bottom - bounds.top, WindowDpi(self.window_handle_.get()));
     return 0;
   }
 
@@ -569,30 +577,31 @@ void Win32Window::UpdateWindowRegion(HWND window, int width, int height,
   }
   const int ellipse = MulDiv(kCornerEllipse, static_cast<int>(dpi),
                              static_cast<int>(kDefaultDpi));
-  HRGN region =
-      CreateRoundRectRgn(0, 0, width + 1, height + 1, ellipse, ellipse);
+  platform::UniqueRegion region(
+      CreateRoundRectRgn(0, 0, width + 1, height + 1, ellipse, ellipse));
   if (region == nullptr) {
     return;
   }
-  HRGN changed = CreateRectRgn(0, 0, 0, 0);
+  const platform::UniqueRegion changed(CreateRectRgn(0, 0, 0, 0));
   const bool had_region =
-      changed != nullptr && GetWindowRgn(window, changed) != ERROR;
-  if (had_region) CombineRgn(changed, changed, region, RGN_XOR);
+      changed != nullptr && GetWindowRgn(window, changed.get()) != ERROR;
+  if (had_region) {
+    CombineRgn(changed.get(), changed.get(), region.get(), RGN_XOR);
+  }
   // From one rounded shape to the next (each step of a live resize), only
   // the pixels that joined or left the shape are repainted: a whole-window
   // redraw at every step flickers. Anything else is repainted whole.
   const bool visible = IsWindowVisible(window) != FALSE;
   // On success the system owns the region; otherwise it is still ours.
-  if (SetWindowRgn(window, region, visible && !had_region) == 0) {
-    DeleteObject(region);
-  } else if (visible && had_region) {
+  if (SetWindowRgn(window, region.get(), visible && !had_region) == 0) return;
+  static_cast<void>(region.release());
+  if (visible && had_region) {
     RECT bounds{};
     GetWindowRect(window, &bounds);
-    OffsetRgn(changed, bounds.left, bounds.top);
+    OffsetRgn(changed.get(), bounds.left, bounds.top);
     // On the desktop with all its windows: this window paints what joined,
     // the windows behind it what left.
-    RedrawWindow(nullptr, nullptr, changed,
+    RedrawWindow(nullptr, nullptr, changed.get(),
                  RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
   }
-  if (changed != nullptr) DeleteObject(changed);
 }

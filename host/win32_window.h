@@ -12,7 +12,8 @@
 
 #include <string>
 
-#include "host/app_window_identity.h"
+#include "interfaces/app_window_identity.h"
+#include "platform/win32_handles.h"
 
 class Win32Window {
  public:
@@ -48,14 +49,15 @@ class Win32Window {
   // false when the window could not be created or OnCreate refused it.
   bool Create(const std::wstring& title, const Point& origin, const Size& size);
 
-  // Runs OnDestroy, destroys the native window if there is one and
-  // unregisters the window class once no Win32Window object is left.
+  // When there is a native window: runs OnDestroy, then destroys it; once
+  // per window, also when the window's own WM_DESTROY comes back here.
+  // Unregisters the window class once no Win32Window object is left.
   void Destroy();
 
   // Adopts |content| as the child that fills the client area and has focus.
   void SetContent(HWND content);
 
-  HWND GetHandle() const { return window_handle_; }
+  HWND GetHandle() const { return window_handle_.get(); }
 
   // When set, destroying the window posts WM_QUIT (exit code 0).
   void SetQuitOnClose(bool quit_on_close) { quit_on_close_ = quit_on_close; }
@@ -85,7 +87,8 @@ class Win32Window {
   // Runs at the end of Create; returning false makes Create fail.
   virtual bool OnCreate();
 
-  // Runs at the start of Destroy.
+  // Runs once per native window, before it goes: from Destroy, or when the
+  // window is destroyed otherwise (WM_DESTROY).
   virtual void OnDestroy();
 
  private:
@@ -103,11 +106,15 @@ class Win32Window {
   // Asks DWM for rounded corners, its shadow and thin border; false where
   // the system does not offer rounded corners.
   static bool RequestDwmCorners(HWND window);
+  // The class goes when no Win32Window object is left.
+  static void UnregisterClassIfUnused();
 
   bool quit_on_close_ = false;
   // DWM draws the rounded corners: no region is ever applied.
   bool dwm_corners_ = false;
-  HWND window_handle_ = nullptr;
+  // Released (not destroyed again) when the window is destroyed by others.
+  platform::UniqueWindow window_handle_;
+  // The content's owner destroys it.
   HWND child_content_ = nullptr;
 };
 

@@ -6,6 +6,9 @@
 
 namespace platform {
 
+// What the queue and its posters share (ui_task_queue_state.h).
+struct UiTaskQueueState;
+
 // Runs tasks, posted from any thread, on the thread that created the queue
 // (the UI thread), in posting order. On Windows a hidden message-only window
 // of that thread is woken by a posted message, so the thread's ordinary
@@ -28,9 +31,9 @@ class UiTaskQueue {
 
    private:
     friend class UiTaskQueue;
-    struct State;
-    explicit Poster(std::shared_ptr<State> state) : state_(std::move(state)) {}
-    std::shared_ptr<State> state_;
+    explicit Poster(std::shared_ptr<UiTaskQueueState> state)
+        : state_(std::move(state)) {}
+    std::shared_ptr<UiTaskQueueState> state_;
   };
 
   UiTaskQueue();
@@ -41,11 +44,14 @@ class UiTaskQueue {
   Poster poster() const { return Poster(state_); }
 
   // Runs the tasks pending now (tasks they post wait for the next turn).
-  // Returns how many ran. Call on the queue's thread.
+  // Returns how many ran. Call on the queue's thread. A task that throws is
+  // reported on standard error and the rest still run: the tasks are
+  // independent (often answers someone waits for), so one failure must not
+  // silently drop the others.
   size_t RunPending();
 
  private:
-  std::shared_ptr<Poster::State> state_;
+  std::shared_ptr<UiTaskQueueState> state_;
 };
 
 // Lets the calling thread handle what is pending for it: on Windows every

@@ -7,10 +7,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <type_traits>
 #include <utility>
 #include <variant>
 
+#include "analytics/plugin/plugin_result.h"
 #include "analytics/plugin/property_conversion.h"
 #include "analytics/sdk/properties_node.h"
 #include "analytics/sdk/sdk.h"
@@ -36,28 +36,14 @@ constexpr char kInstallEventName[] = "AppInstall";
 
 constexpr char kNotInitializedCode[] = "NOT_INITIALIZED";
 constexpr char kNotInitializedMessage[] = "Analytics not initialized";
-constexpr char kInvalidArgumentsCode[] = "INVALID_ARGUMENTS";
-constexpr char kInvalidArgumentsMessage[] = "Arguments must be a map";
+const Failure kInvalidArguments{"Arguments must be a map", "INVALID_ARGUMENTS"};
 
-// A value read from the arguments, or why it could not be read; neither for
-// an absent key.
-template <typename T>
-struct Read {
-  std::optional<T> value;
-  std::string problem;
-};
+using Status = PluginResult<std::monostate>;
 
-// The text std::get gives for a value of another alternative: wrong-type
-// replies and log lines have always carried it.
+// What a value of another type than the one required is answered with: the
+// text of the standard variant-access exception, as std::get would throw it.
 const std::string& WrongTypeText() {
-  static const std::string text = [] {
-    try {
-      static_cast<void>(std::get<bool>(EncodableValue()));
-    } catch (const std::bad_variant_access& error) {
-      return std::string(error.what());
-    }
-    return std::string("bad variant access");
-  }();
+  static const std::string text = std::bad_variant_access().what();
   return text;
 }
 
@@ -72,18 +58,23 @@ const EncodableValue* Find(const EncodableMap& map, const char* key) {
   return entry == map.end() ? nullptr : &entry->second;
 }
 
-// |value| when it holds a T; otherwise the wrong-type problem.
+// |value|, which must hold a T.
 template <typename T>
-Read<T> AsRequired(const EncodableValue& value) {
-  if (const T* typed = std::get_if<T>(&value)) return {*typed, std::string()};
-  return {std::nullopt, WrongTypeText()};
+PluginResult<T> AsRequired(const EncodableValue& value) {
+  if (const T* typed = std::get_if<T>(&value)) return *typed;
+  return Failure{WrongTypeText()};
 }
 
-// The value under |key|, which must hold a T when present.
+// The value under |key|, which must hold a T when present; no value when
+// absent.
 template <typename T>
-Read<T> ReadRequired(const EncodableMap& map, const char* key) {
+PluginResult<std::optional<T>> ReadRequired(const EncodableMap& map,
+                                            const char* key) {
   const EncodableValue* value = Find(map, key);
-  return value == nullptr ? Read<T>() : AsRequired<T>(*value);
+  if (value == nullptr) return std::optional<T>();
+  PluginResult<T> typed = AsRequired<T>(*value);
+  if (!typed.ok()) return typed.failure();
+  return std::optional<T>(std::move(typed.value()));
 }
 
 // The value under |key| when it is present and holds a T; null otherwise.
@@ -93,27 +84,23 @@ const T* ReadOptional(const EncodableMap& map, const char* key) {
   return value == nullptr ? nullptr : std::get_if<T>(value);
 }
 
-// Sets *field from |key| when present; why not when of another type.
+// Sets *field from |key| when present.
 template <typename T>
-std::string Take(const EncodableMap& map, const char* key, T* field) {
-  Read<T> read = ReadRequired<T>(map, key);
-  if (read.value) *field = std::move(*read.value);
-  return read.problem;
+Status Take(const EncodableMap& map, const char* key, T* field) {
+  PluginResult<std::optional<T>> read = ReadRequired<T>(map, key);
+  if (!read.ok()) return read.failure();
+  if (read.value()) *field = std::move(*read.value());
+  return std::monostate();
 }
 
-// Runs |step|, which returns nothing or why it failed. The SDK reports
-// failures by standard exceptions: their text is the reason too.
+// Runs |step|, which calls into the SDK. The SDK reports failures by
+// standard exceptions; here they become the step's failure, with their text.
 template <typename Step>
-std::optional<std::string> Attempt(const Step& step) {
+Status CallSdk(const Step& step) {
   try {
-    if constexpr (std::is_void_v<std::invoke_result_t<const Step&>>) {
-      step();
-      return std::nullopt;
-    } else {
-      return step();
-    }
+    return step();
   } catch (const std::exception& error) {
-    return std::string(error.what());
+    return Failure{error.what()};
   }
 }
 
@@ -124,18 +111,18 @@ std::string AnonymousId() {
 // The properties of |entries|, or why not: a key that is not a string. With
 // |log|, writes a line per skipped value, and with |log_entries| a line per
 // entry before it.
-Read<PropertiesNode> ConvertProperties(const EncodableMap* entries, bool log,
-                                       bool log_entries) {
+PluginResult<PropertiesNode> ConvertProperties(const EncodableMap* entries,
+                                               bool log, bool log_entries) {
   PropertiesNode properties;
-  if (entries == nullptr) return {std::move(properties), std::string()};
+  if (entries == nullptr) return properties;
   for (const auto& entry : *entries) {
     const auto* key = std::get_if<std::string>(&entry.first);
-    if (key == nullptr) return {std::nullopt, WrongTypeText()};
+    if (key == nullptr) return Failure{WrongTypeText()};
     const std::string skipped = SetProperty(*key, entry.second, &properties);
     if (log && log_entries) LogProperty(*key, entry.second);
     if (log) LogSkipped(*key, skipped);
   }
-  return {std::move(properties), std::string()};
+  return properties;
 }
 
 // Reports a failure in |method| that no answer can carry.
@@ -144,10 +131,11 @@ void ReportUnexpected(const std::string& method) {
             << std::endl;
 }
 
-// Answers |code| with |message| after a standard exception; a failure of
-// that reply too is only reported.
+// Answers |code| with |message| after an unexpected standard exception; a
+// failure of that reply too is only reported.
 void AnswerFailure(MethodResult& result, const char* code,
-                   const std::string& message, const std::string& method) {
+                   const std::string& message,
+                   const std::string& method) noexcept {
   try {
     result.Error(code, message);
   } catch (...) {
@@ -155,9 +143,22 @@ void AnswerFailure(MethodResult& result, const char* code,
   }
 }
 
+// Sends |answer| to |result|; a failure without a code of its own carries
+// |method_code|. A later answer sends nothing now.
+void SendAnswer(const PluginResult<AnswerKind>& answer, const char* method_code,
+                MethodResult& result) {
+  if (!answer.ok()) {
+    const Failure& failure = answer.failure();
+    result.Error(failure.code.empty() ? method_code : failure.code,
+                 failure.message);
+  } else if (answer.value() != AnswerKind::kLater) {
+    result.Success(EncodableValue(answer.value() == AnswerKind::kTrue));
+  }
+}
+
 // Sends the result of a flush; runs as a task of the UI thread's message
 // loop, so nothing may leave it.
-void AnswerFlush(MethodResult& result, bool flushed, bool log) {
+void AnswerFlush(MethodResult& result, bool flushed, bool log) noexcept {
   try {
     if (log) {
       std::cout << (flushed ? "分析数据上报成功" : "分析数据上报失败")
@@ -165,10 +166,7 @@ void AnswerFlush(MethodResult& result, bool flushed, bool log) {
     }
     result.Success(EncodableValue(flushed));
   } catch (const std::exception& error) {
-    try {
-      result.Error("FLUSH_ERROR", error.what());
-    } catch (...) {
-    }
+    AnswerFailure(result, "FLUSH_ERROR", error.what(), "flush");
   } catch (...) {
     ReportUnexpected("flush");
   }
@@ -194,31 +192,6 @@ void PostFlushAnswer(const platform::UiTaskQueue::Poster& poster,
 }
 
 }  // namespace
-
-struct AnalyticsPlugin::Answer {
-  enum class Kind { kSuccess, kError, kLater };
-
-  static Answer Success(bool value) {
-    return {Kind::kSuccess, value, std::string(), std::string()};
-  }
-  static Answer Error(std::string code, std::string message) {
-    return {Kind::kError, false, std::move(code), std::move(message)};
-  }
-  static Answer InvalidArguments() {
-    return Error(kInvalidArgumentsCode, kInvalidArgumentsMessage);
-  }
-  static Answer Later() { return {Kind::kLater, false, "", ""}; }
-
-  void SendTo(MethodResult& result) const {
-    if (kind == Kind::kSuccess) result.Success(EncodableValue(value));
-    if (kind == Kind::kError) result.Error(code, message);
-  }
-
-  Kind kind;
-  bool value;
-  std::string code;
-  std::string message;
-};
 
 struct AnalyticsPlugin::AppInfo {
   std::string name;
@@ -290,7 +263,8 @@ AnalyticsPlugin::~AnalyticsPlugin() {
 void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
                                        std::unique_ptr<MethodResult> result) {
   const ReplyPointer reply(std::move(result));
-  // Set once a handler runs: from then on a standard exception is answered.
+  // Set once a handler runs: from then on an unexpected exception is
+  // answered with the method's code.
   const char* error_code = nullptr;
   // Runs inside the engine's C callback: nothing may unwind into it.
   try {
@@ -301,7 +275,8 @@ void AnalyticsPlugin::HandleMethodCall(const flutter::MethodCall& call,
       reply->Error(kNotInitializedCode, kNotInitializedMessage);
     } else {
       error_code = method->error_code;
-      (this->*method->handler)(call.arguments(), reply).SendTo(*reply);
+      SendAnswer((this->*method->handler)(call.arguments(), reply),
+                 method->error_code, *reply);
     }
   } catch (const std::exception& error) {
     if (error_code != nullptr) {
@@ -319,36 +294,39 @@ void AnalyticsPlugin::Log(const std::string& line) const {
 }
 
 void AnalyticsPlugin::LogFailure(
-    const char* prefix, const std::optional<std::string>& failure) const {
-  if (failure) Log(prefix + *failure);
+    const char* prefix, const PluginResult<std::monostate>& status) const {
+  if (!status.ok()) Log(prefix + status.failure().message);
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleInitialize(
     const EncodableValue* arguments, const ReplyPointer&) {
   const EncodableMap* settings = AsMap(arguments);
-  if (settings == nullptr) return Answer::InvalidArguments();
+  if (settings == nullptr) return kInvalidArguments;
   AppInfo app;
-  const std::string problem = TakeSettings(*settings, &app);
-  if (!problem.empty()) return Answer::Error("INITIALIZATION_ERROR", problem);
+  const Status taken = TakeSettings(*settings, &app);
+  if (!taken.ok()) return taken.failure();
   bool started = false;
-  const std::optional<std::string> failure =
-      Attempt([&] { started = StartSdk(*settings, app); });
-  if (failure) {
-    return Answer::Error("SDK_INIT_ERROR", "SDK初始化异常: " + *failure);
+  const Status call = CallSdk([&] {
+    started = StartSdk(*settings, app);
+    return Status(std::monostate());
+  });
+  if (!call.ok()) {
+    return Failure{"SDK初始化异常: " + call.failure().message,
+                   "SDK_INIT_ERROR"};
   }
-  if (!started) return Answer::Error("SDK_INIT_FAILED", "分析SDK初始化失败");
-  return Answer::Success(true);
+  if (!started) return Failure{"分析SDK初始化失败", "SDK_INIT_FAILED"};
+  return AnswerKind::kTrue;
 }
 
-std::string AnalyticsPlugin::TakeSettings(const EncodableMap& settings,
-                                          AppInfo* app) {
-  std::string problem = Take(settings, "serverUrl", &server_url_);
-  if (problem.empty()) problem = Take(settings, "enableLog", &enable_log_);
-  if (problem.empty()) problem = Take(settings, "activate", &activate_);
-  if (problem.empty()) problem = Take(settings, "appName", &app->name);
-  if (problem.empty()) problem = Take(settings, "appVersion", &app->version);
-  if (problem.empty()) problem = Take(settings, "channel", &app->channel);
-  return problem;
+PluginResult<std::monostate> AnalyticsPlugin::TakeSettings(
+    const EncodableMap& settings, AppInfo* app) {
+  Status status = Take(settings, "serverUrl", &server_url_);
+  if (status.ok()) status = Take(settings, "enableLog", &enable_log_);
+  if (status.ok()) status = Take(settings, "activate", &activate_);
+  if (status.ok()) status = Take(settings, "appName", &app->name);
+  if (status.ok()) status = Take(settings, "appVersion", &app->version);
+  if (status.ok()) status = Take(settings, "channel", &app->channel);
+  return status;
 }
 
 bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
@@ -387,33 +365,34 @@ bool AnalyticsPlugin::StartSdk(const EncodableMap& settings,
 
 void AnalyticsPlugin::SendInstallEvent() const {
   // A failed install event never fails the initialisation.
-  LogFailure("TrackInstallation error: ", Attempt([&] {
+  LogFailure("TrackInstallation error: ", CallSdk([&] {
                sdk_->TrackInstallation(kInstallEventName, PropertiesNode());
                Log("TrackInstallation(AppInstall) sent");
+               return Status(std::monostate());
              }));
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleTrackEvent(
     const EncodableValue* arguments, const ReplyPointer&) {
   const EncodableMap* map = AsMap(arguments);
-  if (map == nullptr) return Answer::InvalidArguments();
+  if (map == nullptr) return kInvalidArguments;
   const EncodableValue* name_value = Find(*map, "eventName");
   if (name_value == nullptr) {
-    return Answer::Error("MISSING_EVENT_NAME", "eventName is required");
+    return Failure{"eventName is required", "MISSING_EVENT_NAME"};
   }
-  const Read<std::string> name = AsRequired<std::string>(*name_value);
-  if (!name.value) return Answer::Error("TRACK_EVENT_ERROR", name.problem);
+  const PluginResult<std::string> name = AsRequired<std::string>(*name_value);
+  if (!name.ok()) return name.failure();
   // Properties that are not a map count as none.
   const auto* entries = ReadOptional<EncodableMap>(*map, "properties");
-  LogFailure("分析事件追踪失败: ", Attempt([&]() -> std::optional<std::string> {
-               Read<PropertiesNode> properties =
+  LogFailure("分析事件追踪失败: ", CallSdk([&]() -> Status {
+               PluginResult<PropertiesNode> properties =
                    ConvertProperties(entries, enable_log_, true);
-               if (!properties.value) return properties.problem;
-               sdk_->Track(*name.value, *properties.value);
-               Log("分析事件追踪成功: " + *name.value);
-               return std::nullopt;
+               if (!properties.ok()) return properties.failure();
+               sdk_->Track(name.value(), properties.value());
+               Log("分析事件追踪成功: " + name.value());
+               return std::monostate();
              }));
-  return Answer::Success(true);
+  return AnswerKind::kTrue;
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleSetUserProfile(
@@ -422,57 +401,58 @@ AnalyticsPlugin::Answer AnalyticsPlugin::HandleSetUserProfile(
   const EncodableMap* map = AsMap(arguments);
   const auto* entries =
       map != nullptr ? ReadOptional<EncodableMap>(*map, "properties") : nullptr;
-  if (entries == nullptr) return Answer::Success(true);
-  LogFailure("分析用户属性设置失败: ",
-             Attempt([&]() -> std::optional<std::string> {
-               Read<PropertiesNode> properties =
+  if (entries == nullptr) return AnswerKind::kTrue;
+  LogFailure("分析用户属性设置失败: ", CallSdk([&]() -> Status {
+               PluginResult<PropertiesNode> properties =
                    ConvertProperties(entries, enable_log_, false);
-               if (!properties.value) return properties.problem;
-               sdk_->ProfileSet(*properties.value);
+               if (!properties.ok()) return properties.failure();
+               sdk_->ProfileSet(properties.value());
                Log("分析用户属性设置成功");
-               return std::nullopt;
+               return std::monostate();
              }));
-  return Answer::Success(true);
+  return AnswerKind::kTrue;
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogin(
     const EncodableValue* arguments, const ReplyPointer&) {
   const EncodableMap* map = AsMap(arguments);
-  if (map == nullptr) return Answer::Success(true);
-  LogFailure("分析用户登录失败: ", Attempt([&]() -> std::optional<std::string> {
-               const Read<std::string> user_id =
+  if (map == nullptr) return AnswerKind::kTrue;
+  LogFailure("分析用户登录失败: ", CallSdk([&]() -> Status {
+               const PluginResult<std::optional<std::string>> user_id =
                    ReadRequired<std::string>(*map, "userId");
-               if (!user_id.problem.empty()) return user_id.problem;
-               if (!user_id.value) return std::nullopt;
-               sdk_->Login(*user_id.value);
-               Log("分析用户登录成功: " + *user_id.value);
-               return std::nullopt;
+               if (!user_id.ok()) return user_id.failure();
+               if (!user_id.value()) return std::monostate();
+               sdk_->Login(*user_id.value());
+               Log("分析用户登录成功: " + *user_id.value());
+               return std::monostate();
              }));
-  return Answer::Success(true);
+  return AnswerKind::kTrue;
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleLogout(const EncodableValue*,
                                                       const ReplyPointer&) {
-  LogFailure("分析用户登出失败: ", Attempt([&] {
+  LogFailure("分析用户登出失败: ", CallSdk([&] {
                const std::string anonymous_id = AnonymousId();
                sdk_->Identify(anonymous_id, false);
                Log("分析用户登出成功，切换为匿名用户: " + anonymous_id);
+               return Status(std::monostate());
              }));
-  return Answer::Success(true);
+  return AnswerKind::kTrue;
 }
 
 AnalyticsPlugin::Answer AnalyticsPlugin::HandleFlush(
     const EncodableValue*, const ReplyPointer& reply) {
   const bool log = enable_log_;
-  const std::optional<std::string> failure = Attempt([&] {
+  const Status handed = CallSdk([&] {
     const platform::UiTaskQueue::Poster poster = ui_tasks_.poster();
     sdk_->FlushAsync([poster, reply, log](bool flushed) {
       PostFlushAnswer(poster, reply, flushed, log);
     });
+    return Status(std::monostate());
   });
-  if (!failure) return Answer::Later();
-  Log("分析数据上报异常: " + *failure);
-  return Answer::Success(false);
+  if (handed.ok()) return AnswerKind::kLater;
+  Log("分析数据上报异常: " + handed.failure().message);
+  return AnswerKind::kFalse;
 }
 
 }  // namespace analytics

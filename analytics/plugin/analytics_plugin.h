@@ -5,20 +5,24 @@
 #define QUILLON_ANALYTICS_PLUGIN_ANALYTICS_PLUGIN_H_
 
 #include <memory>
-#include <optional>
 #include <string>
+#include <variant>
 
+#include "analytics/plugin/plugin_result.h"
 #include "embedding/encodable_value.h"
-#include "embedding/flutter_windows.h"
 #include "embedding/method_call.h"
 #include "embedding/method_channel.h"
 #include "embedding/method_result.h"
 #include "embedding/plugin_registrar.h"
+#include "interfaces/flutter_windows.h"
 #include "platform/ui_task_queue.h"
 
 namespace analytics {
 
 class Sdk;
+
+// What a handler answers when it does not fail.
+enum class AnswerKind { kTrue, kFalse, kLater };
 
 class AnalyticsPlugin : public flutter::Plugin {
  public:
@@ -48,9 +52,9 @@ class AnalyticsPlugin : public flutter::Plugin {
   Sdk* sdk() { return sdk_.get(); }
 
  private:
-  // What a handler answers: success with a bool, an error, or nothing yet
-  // (the handler answers later itself).
-  struct Answer;
+  // What a handler answers: success with true or false, an error (its
+  // Failure), or nothing yet (the handler answers later itself).
+  using Answer = PluginResult<AnswerKind>;
   // The settings of "initialize" that only reach the SDK as properties.
   struct AppInfo;
   // Shared: a "flush" answer is sent later by a copyable task.
@@ -80,9 +84,9 @@ class AnalyticsPlugin : public flutter::Plugin {
                      const ReplyPointer& reply);
 
   // Takes the typed settings of |settings| into the fields and *app, in
-  // order; at a value of another type stops and returns why, keeping what
-  // it took. Empty when every setting was read.
-  std::string TakeSettings(const flutter::EncodableMap& settings, AppInfo* app);
+  // order; at a value of another type stops and fails, keeping what it took.
+  PluginResult<std::monostate> TakeSettings(
+      const flutter::EncodableMap& settings, AppInfo* app);
   // The part of "initialize" that may throw: makes the SDK (once) and
   // configures it. False when the SDK refuses the distinct id.
   bool StartSdk(const flutter::EncodableMap& settings, const AppInfo& app);
@@ -92,9 +96,9 @@ class AnalyticsPlugin : public flutter::Plugin {
   // Writes |line| to standard output, with a line end and a flush, while
   // logging is on.
   void Log(const std::string& line) const;
-  // Logs |prefix| followed by |failure| when there was one.
+  // Logs |prefix| followed by the failure's text when |status| failed.
   void LogFailure(const char* prefix,
-                  const std::optional<std::string>& failure) const;
+                  const PluginResult<std::monostate>& status) const;
 
   // Set when registered; its handler is cleared when the plugin goes.
   std::unique_ptr<flutter::MethodChannel> channel_;

@@ -47,11 +47,11 @@ bool ValidatePropertyKeys(const PropertiesNode& properties) {
       std::cerr << "The Property Key need to be a valid variable name.";
       return false;
     }
-    if (key == "$time" && entry.second.kind != utils::ValueKind::DATETIME) {
+    if (key == "$time" && entry.second.kind() != utils::ValueKind::DATETIME) {
       std::cerr << "The property '$time' should be DateTime type.";
       return false;
     }
-    if (key == "$project" && entry.second.kind != utils::ValueKind::STRING) {
+    if (key == "$project" && entry.second.kind() != utils::ValueKind::STRING) {
       std::cerr << "The property '$project' should be String type.";
       return false;
     }
@@ -112,11 +112,14 @@ int64_t TakeRecordTime(PropertiesNode* properties) {
   // unchecked with the super properties must not put every record at 1970.
   int64_t time = 0;
   const utils::ValueNode* time_value = properties->Find("$time");
-  if (time_value != nullptr && time_value->kind == utils::ValueKind::DATETIME) {
+  const auto* date_time =
+      time_value != nullptr ? std::get_if<utils::DateTime>(&time_value->payload)
+                            : nullptr;
+  if (date_time != nullptr) {
     // Unsigned arithmetic: an absurd date wraps instead of overflowing.
     time = static_cast<int64_t>(
-        static_cast<uint64_t>(time_value->scalar.seconds) * 1000u +
-        static_cast<uint64_t>(static_cast<int64_t>(time_value->milliseconds)));
+        static_cast<uint64_t>(date_time->seconds) * 1000u +
+        static_cast<uint64_t>(static_cast<int64_t>(date_time->milliseconds)));
   } else {
     time = NowMillis();
   }
@@ -128,8 +131,8 @@ std::string TakeProject(PropertiesNode* properties) {
   std::string project;
   const utils::ValueNode* project_value = properties->Find("$project");
   if (project_value != nullptr) {
-    if (project_value->kind == utils::ValueKind::STRING) {
-      project = project_value->string_value;
+    if (const auto* text = std::get_if<std::string>(&project_value->payload)) {
+      project = *text;
     }
     properties->Remove("$project");
   }

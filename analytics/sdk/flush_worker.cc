@@ -31,7 +31,7 @@ void FlushWorker::EnsureThread() {
 
 void FlushWorker::RequestFlush(Done done) {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    platform::MutexLock guard(mutex_);
     if (!stopped_ && !stopping_) {
       EnsureThread();
       waiting_.push_back(std::move(done));
@@ -48,7 +48,7 @@ void FlushWorker::RequestFlush(Done done) {
 
 void FlushWorker::RequestCompaction() {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    platform::MutexLock guard(mutex_);
     if (stopped_ || stopping_) return;
     EnsureThread();
     compaction_wanted_ = true;
@@ -58,7 +58,7 @@ void FlushWorker::RequestCompaction() {
 
 void FlushWorker::RequestDrain() {
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    platform::MutexLock guard(mutex_);
     if (stopped_ || stopping_ || drain_wanted_) return;
     EnsureThread();
     drain_wanted_ = true;
@@ -70,7 +70,7 @@ void FlushWorker::RequestDrain() {
 void FlushWorker::Stop() {
   std::thread thread;
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    platform::MutexLock guard(mutex_);
     if (stopped_) return;
     stopping_ = true;
     abort_ = true;
@@ -80,7 +80,7 @@ void FlushWorker::Stop() {
   if (thread.joinable()) thread.join();
   std::vector<Done> unanswered;
   {
-    std::lock_guard<std::mutex> guard(mutex_);
+    platform::MutexLock guard(mutex_);
     unanswered.swap(waiting_);
     stopped_ = true;
   }
@@ -110,13 +110,16 @@ void FlushWorker::Answer(std::vector<Done>* callers, bool flushed) {
 }
 
 bool FlushWorker::Wait(long ms) {
-  std::unique_lock<std::mutex> lock(mutex_);
-  return !wake_.wait_for(lock, std::chrono::milliseconds(ms),
-                         [this] { return stopping_; });
+  platform::MutexLock guard(mutex_);
+  const Clock::time_point until = Clock::now() + std::chrono::milliseconds(ms);
+  while (!stopping_ &&
+         wake_.wait_until(mutex_, until) == std::cv_status::no_timeout) {
+  }
+  return !stopping_;
 }
 
 FlushWorker::Task FlushWorker::NextTask(std::vector<Done>* callers) {
-  std::unique_lock<std::mutex> lock(mutex_);
+  platform::MutexLock guard(mutex_);
   for (;;) {
     if (stopping_) return Task::kNone;
     if (compaction_wanted_) {
@@ -132,16 +135,16 @@ FlushWorker::Task FlushWorker::NextTask(std::vector<Done>* callers) {
       return Task::kDrain;
     }
     if (drain_wanted_) {
-      wake_.wait_until(lock, drain_due_);
+      wake_.wait_until(mutex_, drain_due_);
     } else {
-      wake_.wait(lock);
+      wake_.wait(mutex_);
     }
   }
 }
 
 void FlushWorker::Drain() {
   if (store_.DrainBacklog(Patience{kDrainPatienceMs, &abort_}).done()) return;
-  std::lock_guard<std::mutex> guard(mutex_);
+  platform::MutexLock guard(mutex_);
   drain_wanted_ = true;
   drain_due_ = Clock::now() + kDrainRetry;
 }

@@ -5,12 +5,13 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <vector>
 
 #include "analytics/sdk/staging_store.h"
 #include "analytics/sdk/uploader.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 
 namespace analytics {
 
@@ -52,7 +53,7 @@ class FlushWorker {
  private:
   enum class Task { kNone, kFlush, kCompact, kDrain };
 
-  void EnsureThread();  // with mutex_ held
+  void EnsureThread() QUILLON_REQUIRES(mutex_);
   void Run();
   // The next task, waiting for one; kNone when stopping.
   Task NextTask(std::vector<Done>* callers);
@@ -65,17 +66,17 @@ class FlushWorker {
   StagingStore& store_;
   Uploader& uploader_;
   const std::chrono::milliseconds budget_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::vector<Done> waiting_;       // guarded by mutex_
-  bool compaction_wanted_ = false;  // guarded by mutex_
-  bool drain_wanted_ = false;       // guarded by mutex_
+  platform::Mutex mutex_;
+  std::condition_variable_any wake_;
+  std::vector<Done> waiting_ QUILLON_GUARDED_BY(mutex_);
+  bool compaction_wanted_ QUILLON_GUARDED_BY(mutex_) = false;
+  bool drain_wanted_ QUILLON_GUARDED_BY(mutex_) = false;
   // When the next drain is due (a failed one waits a little).
-  std::chrono::steady_clock::time_point drain_due_;  // guarded by mutex_
-  bool stopping_ = false;                            // guarded by mutex_
-  bool stopped_ = false;                             // guarded by mutex_
+  std::chrono::steady_clock::time_point drain_due_ QUILLON_GUARDED_BY(mutex_);
+  bool stopping_ QUILLON_GUARDED_BY(mutex_) = false;
+  bool stopped_ QUILLON_GUARDED_BY(mutex_) = false;
   std::atomic<bool> abort_{false};
-  std::thread thread_;  // guarded by mutex_
+  std::thread thread_ QUILLON_GUARDED_BY(mutex_);
 };
 
 }  // namespace analytics

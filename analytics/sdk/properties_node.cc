@@ -70,55 +70,46 @@ void ObjectNode::Put(const std::string& key, ValueNode&& value) {
   entries_.emplace(at, std::move(owned_key), std::move(value));
 }
 
+namespace {
+
+// A value of kind `K` made from `args`.
+template <ValueKind K, typename... Args>
+ValueNode Make(Args&&... args) {
+  ValueNode node;
+  node.payload.emplace<static_cast<size_t>(K)>(std::forward<Args>(args)...);
+  return node;
+}
+
+}  // namespace
+
 void ObjectNode::SetList(const std::string& key,
                          const std::vector<std::string>& value) {
-  ValueNode node;
-  node.kind = ValueKind::LIST;
-  node.list_value = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::LIST>(value));
 }
 
 void ObjectNode::SetObject(const std::string& key, const ObjectNode& value) {
-  ValueNode node;
-  node.kind = ValueKind::OBJECT;
-  node.object_value = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::OBJECT>(value));
 }
 
 void ObjectNode::SetObject(const std::string& key, ObjectNode&& value) {
-  ValueNode node;
-  node.kind = ValueKind::OBJECT;
-  node.object_value = std::move(value);
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::OBJECT>(std::move(value)));
 }
 
 void ObjectNode::SetNumber(const std::string& key, double value) {
-  ValueNode node;
-  node.kind = ValueKind::NUMBER;
-  node.scalar.number = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::NUMBER>(value));
 }
 
 void ObjectNode::SetInt(const std::string& key, int64_t value) {
-  ValueNode node;
-  node.kind = ValueKind::INT;
-  node.scalar.integer = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::INT>(value));
 }
 
 void ObjectNode::SetBool(const std::string& key, bool value) {
-  ValueNode node;
-  node.kind = ValueKind::BOOL;
-  node.scalar.boolean = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::BOOL>(value));
 }
 
 void ObjectNode::SetString(const std::string& key, const std::string& value) {
   if (!IsStringAccepted(key, value)) return;
-  ValueNode node;
-  node.kind = ValueKind::STRING;
-  node.string_value = value;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::STRING>(value));
 }
 
 void ObjectNode::SetString(const std::string& key, const char* value) {
@@ -128,10 +119,7 @@ void ObjectNode::SetString(const std::string& key, const char* value) {
   }
   std::string text(value);
   if (!IsStringAccepted(key, text)) return;
-  ValueNode node;
-  node.kind = ValueKind::STRING;
-  node.string_value = std::move(text);
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::STRING>(std::move(text)));
 }
 
 bool ObjectNode::IsStringAccepted(const std::string& key,
@@ -151,11 +139,7 @@ bool ObjectNode::IsStringAccepted(const std::string& key,
 
 void ObjectNode::SetDateTime(const std::string& key, int64_t seconds,
                              int32_t milliseconds) {
-  ValueNode node;
-  node.kind = ValueKind::DATETIME;
-  node.scalar.seconds = seconds;
-  node.milliseconds = milliseconds;
-  Put(key, std::move(node));
+  Put(key, Make<ValueKind::DATETIME>(DateTime{seconds, milliseconds}));
 }
 
 void ObjectNode::MergeFrom(const ObjectNode& source) {
@@ -221,32 +205,23 @@ constexpr size_t kIntegerTextSize = 20;
 // "yyyy-mm-dd hh:mm:ss.mmm" in quotes.
 constexpr size_t kDateTimeTextSize = 25;
 
-size_t ValueSizeHint(const ValueNode& value) {
-  switch (value.kind) {
-    case ValueKind::NUMBER:
-      return kNumberTextSize;
-    case ValueKind::INT:
-      return kIntegerTextSize;
-    case ValueKind::STRING:
-      return value.string_value.size() + 2;
-    case ValueKind::LIST: {
-      size_t size = 2 + value.list_value.size() * 3;
-      for (const std::string& element : value.list_value) {
-        size += element.size();
-      }
-      return size;
-    }
-    case ValueKind::DATETIME:
-      return kDateTimeTextSize;
-    case ValueKind::BOOL:
-      return 5;
-    case ValueKind::OBJECT:
-      return value.object_value.JsonSizeHint();
-    case ValueKind::NONE:
-      break;
+// The JSON text's length per payload.
+struct SizeHint {
+  size_t operator()(double) const { return kNumberTextSize; }
+  size_t operator()(int64_t) const { return kIntegerTextSize; }
+  size_t operator()(const std::string& text) const { return text.size() + 2; }
+  size_t operator()(const std::vector<std::string>& list) const {
+    size_t size = 2 + list.size() * 3;
+    for (const std::string& element : list) size += element.size();
+    return size;
   }
-  return 0;
-}
+  size_t operator()(const DateTime&) const { return kDateTimeTextSize; }
+  size_t operator()(bool) const { return 5; }
+  size_t operator()(const ObjectNode& object) const {
+    return object.JsonSizeHint();
+  }
+  size_t operator()(std::monostate) const { return 0; }
+};
 
 }  // namespace
 
@@ -254,7 +229,8 @@ size_t ObjectNode::JsonSizeHint() const {
   // Braces, and per entry the quoted key, the colon and a comma.
   size_t size = 2;
   for (const auto& entry : entries_) {
-    size += entry.first.size() + 4 + ValueSizeHint(entry.second);
+    size +=
+        entry.first.size() + 4 + std::visit(SizeHint(), entry.second.payload);
   }
   return size;
 }
@@ -424,9 +400,9 @@ void WriteInteger(int64_t value, std::string* out) {
   out->append(start, end);
 }
 
-void WriteDateTime(const ValueNode& value, std::string* out) {
+void WriteDateTime(const DateTime& value, std::string* out) {
   std::tm local;
-  platform::ToLocalTime(value.scalar.seconds, &local);
+  platform::ToLocalTime(value.seconds, &local);
   char buffer[64];
   const int length = std::snprintf(
       buffer, sizeof(buffer), "\"%04d-%02d-%02d %02d:%02d:%02d.%03d\"",
@@ -439,50 +415,50 @@ void WriteDateTime(const ValueNode& value, std::string* out) {
   }
 }
 
+// The JSON text per payload; a NONE value writes nothing.
+struct JsonWriter {
+  std::string* out;
+  void operator()(double value) const { WriteNumber(value, out); }
+  void operator()(int64_t value) const { WriteInteger(value, out); }
+  void operator()(const std::string& text) const {
+    EscapeJsonString(text, out);
+  }
+  void operator()(const std::vector<std::string>& list) const {
+    out->push_back('[');
+    bool first = true;
+    for (const std::string& element : list) {
+      if (!first) out->push_back(',');
+      first = false;
+      EscapeJsonString(element, out);
+    }
+    out->push_back(']');
+  }
+  void operator()(const DateTime& value) const { WriteDateTime(value, out); }
+  void operator()(bool value) const { out->append(value ? "true" : "false"); }
+  void operator()(const ObjectNode& object) const { object.ToJson(out); }
+  void operator()(std::monostate) const {}
+};
+
 }  // namespace
 
 void WriteJsonValue(const ValueNode& value, std::string* out) {
-  switch (value.kind) {
-    case ValueKind::NUMBER:
-      WriteNumber(value.scalar.number, out);
-      break;
-    case ValueKind::INT:
-      WriteInteger(value.scalar.integer, out);
-      break;
-    case ValueKind::STRING:
-      EscapeJsonString(value.string_value, out);
-      break;
-    case ValueKind::LIST: {
-      out->push_back('[');
-      bool first = true;
-      for (const std::string& element : value.list_value) {
-        if (!first) out->push_back(',');
-        first = false;
-        EscapeJsonString(element, out);
-      }
-      out->push_back(']');
-      break;
-    }
-    case ValueKind::DATETIME:
-      WriteDateTime(value, out);
-      break;
-    case ValueKind::BOOL:
-      out->append(value.scalar.boolean ? "true" : "false");
-      break;
-    case ValueKind::OBJECT:
-      value.object_value.ToJson(out);
-      break;
-    case ValueKind::NONE:
-      break;
-  }
+  std::visit(JsonWriter{out}, value.payload);
 }
 
+// The payload alternatives are in the order of the kinds' fixed numbers.
+static_assert(
+    std::is_same_v<
+        std::variant_alternative_t<static_cast<size_t>(ValueKind::NUMBER),
+                                   ValueNode::Payload>,
+        double> &&
+        std::is_same_v<
+            std::variant_alternative_t<static_cast<size_t>(ValueKind::OBJECT),
+                                       ValueNode::Payload>,
+            ObjectNode> &&
+        std::variant_size_v<ValueNode::Payload> ==
+            static_cast<size_t>(ValueKind::NONE) + 1,
+    "payload alternatives follow the kind numbers");
+
 }  // namespace utils
-
-void PropertiesNode::SetObject(const std::string& /*key*/,
-                               const utils::ObjectNode& /*value*/) {}
-
-void PropertiesNode::SetObject(const std::string& /*key*/,
-                               utils::ObjectNode&& /*value*/) {}
 
 }  // namespace analytics

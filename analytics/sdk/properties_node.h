@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <utility>
+#include <variant>
 #include <vector>
 
 namespace analytics {
@@ -50,13 +51,12 @@ class ObjectNode {
   // noexcept, so that a growing entry vector moves its entries.
   ObjectNode(ObjectNode&& other) noexcept;
   ObjectNode& operator=(ObjectNode&& other) noexcept;
-  virtual ~ObjectNode();
+  ~ObjectNode();
 
-  virtual void SetList(const std::string& key,
-                       const std::vector<std::string>& value);
-  virtual void SetObject(const std::string& key, const ObjectNode& value);
+  void SetList(const std::string& key, const std::vector<std::string>& value);
+  void SetObject(const std::string& key, const ObjectNode& value);
   // As above, taking the entries of `value` over instead of copying them.
-  virtual void SetObject(const std::string& key, ObjectNode&& value);
+  void SetObject(const std::string& key, ObjectNode&& value);
 
   void SetNumber(const std::string& key, double value);
   void SetInt(const std::string& key, int64_t value);
@@ -110,22 +110,22 @@ class ObjectNode {
   Entries entries_;
 };
 
-// One typed value. Every payload field is always present; only the one that
-// matches `kind` is meaningful.
+// The payload of a DATETIME: seconds since the Unix epoch plus milliseconds.
+struct DateTime {
+  int64_t seconds = 0;
+  int32_t milliseconds = 0;
+};
+
+// One typed value: exactly one payload, whose alternative index is its
+// ValueKind number.
 struct ValueNode {
-  ValueKind kind = ValueKind::NONE;
-  // The double of a NUMBER, the integer of an INT, the flag of a BOOL or the
-  // seconds of a DATETIME.
-  union Scalar {
-    double number;
-    int64_t integer;
-    bool boolean;
-    int64_t seconds;
-  } scalar = {0.0};
-  int32_t milliseconds = 0;  // DATETIME only
-  std::string string_value;
-  std::vector<std::string> list_value;
-  ObjectNode object_value;
+  using Payload =
+      std::variant<double, int64_t, std::string, std::vector<std::string>,
+                   DateTime, bool, ObjectNode, std::monostate>;
+
+  ValueKind kind() const { return static_cast<ValueKind>(payload.index()); }
+
+  Payload payload{std::monostate()};
 };
 
 // Well-formed UTF-8 (no overlong forms, surrogates or code points above
@@ -146,13 +146,12 @@ void WriteJsonValue(const ValueNode& value, std::string* out);
 }  // namespace utils
 
 // Event and user-profile properties: an object node that never holds nested
-// objects.
+// objects. It has no object setter: nesting one does not compile.
 class PropertiesNode : public utils::ObjectNode {
  public:
-  // Do nothing: properties stay flat.
   void SetObject(const std::string& key,
-                 const utils::ObjectNode& value) override;
-  void SetObject(const std::string& key, utils::ObjectNode&& value) override;
+                 const utils::ObjectNode& value) = delete;
+  void SetObject(const std::string& key, utils::ObjectNode&& value) = delete;
 };
 
 }  // namespace analytics

@@ -77,7 +77,7 @@ bool LiveOrMisuse(const std::set<const void*>& set, const void* object,
 
 bool IsLiveEngine(FlutterDesktopEngine* engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   for (FlutterDesktopEngine* live : library.engines) {
     if (live == engine) {
       return engine != nullptr;
@@ -92,7 +92,7 @@ int32_t EndRegistrars(FlutterDesktopEngine* engine) {
       due;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     for (auto& registrar : engine->registrars) {
       if (registrar->destruction_handler != nullptr) {
         due.emplace_back(registrar.get(), registrar->destruction_handler);
@@ -111,7 +111,7 @@ int32_t EndRegistrars(FlutterDesktopEngine* engine) {
 int32_t EndEngine(FlutterDesktopEngine* engine, const std::string& by) {
   Library& library = GetLibrary();
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!engine->running) {
       return 0;
     }
@@ -125,7 +125,7 @@ int32_t EndEngine(FlutterDesktopEngine* engine, const std::string& by) {
   DropTasks(engine);
   std::vector<Library::OutgoingReply> unanswered;
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     for (auto it = library.outgoing.begin(); it != library.outgoing.end();) {
       if (it->second.engine == engine) {
         unanswered.push_back(it->second);
@@ -147,7 +147,7 @@ int32_t EndEngine(FlutterDesktopEngine* engine, const std::string& by) {
 void FreeEngine(FlutterDesktopEngine* engine) {
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     auto& engines = library.engines;
     for (auto it = engines.begin(); it != engines.end(); ++it) {
       if (*it == engine) {
@@ -188,16 +188,20 @@ FlutterDesktopEngineRef FlutterDesktopEngineCreate(
     engine->ui_thread = std::this_thread::get_id();
     standin::CreateTaskWindow(engine.get());
     auto messenger = std::make_unique<FlutterDesktopMessenger>();
+    {
+      // Not shared yet; locked only to say so to the analysis.
+      platform::MutexLock guard(messenger->mutex);
+      messenger->engine = engine.get();
+    }
     auto texture_registrar = std::make_unique<FlutterDesktopTextureRegistrar>();
     texture_registrar->engine = engine.get();
 
     Library& library = GetLibrary();
     {
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       library.engines.reserve(library.engines.size() + 1);
       engine->serial = library.next_serial++;
       messenger->engine_serial = engine->serial;
-      messenger->engine = engine.get();
       library.live_messengers.insert(messenger.get());
       library.live_texture_registrars.insert(texture_registrar.get());
       engine->messenger = messenger.release();
@@ -218,7 +222,7 @@ bool FlutterDesktopEngineDestroy(FlutterDesktopEngineRef engine) {
   int64_t serial = 0;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     bool live = false;
     for (FlutterDesktopEngine* candidate : library.engines) {
       live = live || candidate == engine;
@@ -259,7 +263,7 @@ FlutterDesktopPluginRegistrarRef FlutterDesktopEngineGetPluginRegistrar(
     FlutterDesktopPluginRegistrar* result = nullptr;
     {
       Library& library = GetLibrary();
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       for (auto& registrar : engine->registrars) {
         if (registrar->plugin_name == name) {
           result = registrar.get();

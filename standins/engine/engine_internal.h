@@ -1,5 +1,5 @@
 // Inner objects of the stand-in engine library. The handles of
-// embedding/flutter_windows.h point at these structs.
+// interfaces/flutter_windows.h point at these structs.
 #ifndef QUILLON_STANDINS_ENGINE_ENGINE_INTERNAL_H_
 #define QUILLON_STANDINS_ENGINE_ENGINE_INTERNAL_H_
 
@@ -15,7 +15,9 @@
 #include <thread>
 #include <vector>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
+#include "platform/mutex.h"
+#include "platform/thread_annotations.h"
 #include "standins/engine/standin_control.h"
 
 namespace standin {
@@ -45,14 +47,16 @@ struct FlutterDesktopMessenger {
   std::mutex client_mutex;
   std::atomic<std::thread::id> client_owner{};
   // Guards the fields below; never held while calling out.
-  std::mutex mutex;
-  FlutterDesktopEngine* engine = nullptr;  // null once the engine has ended
+  platform::Mutex mutex;
+  // Null once the engine has ended.
+  FlutterDesktopEngine* engine QUILLON_GUARDED_BY(mutex) = nullptr;
   struct Callback {
     FlutterDesktopMessageCallback function;
     void* user_data;
   };
-  std::map<std::string, Callback> callbacks;
-  std::map<const void*, std::unique_ptr<StandinResponseSlot>> responses;
+  std::map<std::string, Callback> callbacks QUILLON_GUARDED_BY(mutex);
+  std::map<const void*, std::unique_ptr<StandinResponseSlot>> responses
+      QUILLON_GUARDED_BY(mutex);
 };
 
 struct FlutterDesktopTextureRegistrar {
@@ -92,8 +96,8 @@ struct FlutterDesktopEngine {
   int64_t serial = 0;
   std::thread::id ui_thread;   // the thread that created the engine
   HWND task_window = nullptr;  // Windows: receives the "run tasks" posts
-  std::mutex tasks_mutex;
-  std::deque<StandinTask> tasks;
+  platform::Mutex tasks_mutex;
+  std::deque<StandinTask> tasks QUILLON_GUARDED_BY(tasks_mutex);
   std::wstring paths[3];  // assets, ICU data, AOT library; resolved
   std::string entrypoint;
   std::vector<std::string> arguments;
@@ -112,38 +116,40 @@ namespace standin {
 // library mutex is taken, never the other way round. No outside callback is
 // called while the library mutex is held.
 struct Library {
-  std::mutex mutex;
-  std::vector<FlutterDesktopEngine*> engines;  // live, creation order
-  std::set<const void*> live_registrars;
-  std::set<const void*> live_texture_registrars;
-  std::set<const void*> live_messengers;
-  std::set<const void*> live_controllers;
-  std::set<const void*> live_views;
-  int64_t next_serial = 1;
+  platform::Mutex mutex QUILLON_ACQUIRED_BEFORE(events_mutex);
+  // Live, creation order.
+  std::vector<FlutterDesktopEngine*> engines QUILLON_GUARDED_BY(mutex);
+  std::set<const void*> live_registrars QUILLON_GUARDED_BY(mutex);
+  std::set<const void*> live_texture_registrars QUILLON_GUARDED_BY(mutex);
+  std::set<const void*> live_messengers QUILLON_GUARDED_BY(mutex);
+  std::set<const void*> live_controllers QUILLON_GUARDED_BY(mutex);
+  std::set<const void*> live_views QUILLON_GUARDED_BY(mutex);
+  int64_t next_serial QUILLON_GUARDED_BY(mutex) = 1;
 
-  StandinEngineOutgoingHandler outgoing_handler = nullptr;
-  void* outgoing_user_data = nullptr;
+  StandinEngineOutgoingHandler outgoing_handler QUILLON_GUARDED_BY(mutex) =
+      nullptr;
+  void* outgoing_user_data QUILLON_GUARDED_BY(mutex) = nullptr;
   struct OutgoingReply {
     FlutterDesktopEngine* engine;
     FlutterDesktopBinaryReply reply;
     void* user_data;
   };
-  std::map<int64_t, OutgoingReply> outgoing;
-  int64_t next_reply_id = 1;
+  std::map<int64_t, OutgoingReply> outgoing QUILLON_GUARDED_BY(mutex);
+  int64_t next_reply_id QUILLON_GUARDED_BY(mutex) = 1;
 
-  int32_t refuse_view_controllers = 0;
-  std::map<UINT, LRESULT> claimed_messages;
-  std::map<UINT, int32_t> offered_messages;
-  UINT dpi_override = 0;
-  bool scripted_ui_enabled = true;
-  bool scripted_ui_started = false;
+  int32_t refuse_view_controllers QUILLON_GUARDED_BY(mutex) = 0;
+  std::map<UINT, LRESULT> claimed_messages QUILLON_GUARDED_BY(mutex);
+  std::map<UINT, int32_t> offered_messages QUILLON_GUARDED_BY(mutex);
+  UINT dpi_override QUILLON_GUARDED_BY(mutex) = 0;
+  bool scripted_ui_enabled QUILLON_GUARDED_BY(mutex) = true;
+  bool scripted_ui_started QUILLON_GUARDED_BY(mutex) = false;
 
-  std::mutex events_mutex;
-  std::vector<StandinEngineEvent> events;
+  platform::Mutex events_mutex;
+  std::vector<StandinEngineEvent> events QUILLON_GUARDED_BY(events_mutex);
   // Misuse (and second responses) not yet acknowledged by a test; survives
   // StandinEngineClearEvents so a cleared log cannot hide it.
-  int32_t unacknowledged_misuse = 0;
-  std::string first_misuse;
+  int32_t unacknowledged_misuse QUILLON_GUARDED_BY(events_mutex) = 0;
+  std::string first_misuse QUILLON_GUARDED_BY(events_mutex);
 };
 
 Library& GetLibrary();
@@ -187,7 +193,7 @@ void CreateTaskWindow(FlutterDesktopEngine* engine);
 void DestroyTaskWindow(FlutterDesktopEngine* engine);
 void PostRunTasks(FlutterDesktopEngine* engine);
 // Appends a line to the transcript of a scripted run, if there is one
-// (Windows only).
+// (Windows only, in the scripted UI's library).
 void WriteMisuseToTranscript(const std::string& line);
 // Writes a method call the host sent to the user interface side, when no
 // test handler takes it, to the transcript of a scripted run (Windows only).
@@ -209,10 +215,19 @@ bool CreateViewWindows(FlutterDesktopViewController* controller, int width,
                        int height);
 // Destroys the view window if it still exists, then the parking parent.
 void DestroyViewWindows(FlutterDesktopViewController* controller);
-// Starts the scripted user interface for the controller's view.
+// The scripted user interface (standins/scripted_ui on Windows; no-ops
+// natively), which plays the Dart UI's part in the view. Starts it for the
+// controller's view.
 void StartScriptedUi(FlutterDesktopViewController* controller);
 // Stops it; no step runs afterwards.
 void StopScriptedUi(FlutterDesktopViewController* controller);
+#ifdef _WIN32
+// The view's paint and the scripted UI's timers and resumes; false for a
+// message that is not one of them.
+bool HandleScriptedUiMessage(FlutterDesktopViewController* controller,
+                             HWND window, UINT message, WPARAM wparam,
+                             LRESULT* result);
+#endif
 // The monitor's DPI without the override.
 UINT MonitorDpi(HMONITOR monitor);
 // Points the library's standard output streams at a console if one was

@@ -7,11 +7,11 @@
 
 #include <memory>
 
+#include "platform/win32_handles.h"
+
 namespace standin {
 
-struct GdiObjectDeleter {
-  void operator()(HGDIOBJ object) const { DeleteObject(object); }
-};
+using platform::GdiObjectDeleter;
 using UniqueFont = std::unique_ptr<HFONT__, GdiObjectDeleter>;
 using UniqueBitmap = std::unique_ptr<HBITMAP__, GdiObjectDeleter>;
 using UniqueBrush = std::unique_ptr<HBRUSH__, GdiObjectDeleter>;

@@ -33,6 +33,8 @@ Library& GetLibrary() {
   // Never destroyed: engines and messengers may outlive static destruction.
   static Library* library = [] {
     auto* created = new Library();
+    // Not shared yet; locked only to say so to the analysis.
+    platform::MutexLock guard(created->mutex);
     // A test that starts a whole program cannot reach the test controls, so
     // the two controls it needs can also come from the environment.
     created->refuse_view_controllers = std::max(
@@ -56,7 +58,7 @@ void LogEvent(int32_t kind, int64_t engine_serial,
       kind == kStandinEventMisuse || kind == kStandinEventDuplicateResponse;
   Library& library = GetLibrary();
   {
-    std::lock_guard<std::mutex> guard(library.events_mutex);
+    platform::MutexLock guard(library.events_mutex);
     library.events.push_back(event);
     if (misuse && library.unacknowledged_misuse++ == 0) {
       library.first_misuse = detail;
@@ -86,7 +88,7 @@ UINT FlutterDesktopGetDpiForMonitor(HMONITOR monitor) {
   UINT override_dpi;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     override_dpi = library.dpi_override;
   }
   return override_dpi != 0 ? override_dpi : standin::MonitorDpi(monitor);

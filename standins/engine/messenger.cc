@@ -63,7 +63,7 @@ void DispatchQueued(FlutterDesktopEngine* engine, const std::string& channel,
   FlutterDesktopMessenger::Callback callback{nullptr, nullptr};
   const StandinResponseSlot* handle = nullptr;
   {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     auto found = messenger->callbacks.find(channel);
     if (found != messenger->callbacks.end()) {
       callback = found->second;
@@ -103,7 +103,7 @@ bool HoldsClientLock(const FlutterDesktopMessenger* messenger) {
 
 bool IsLiveMessenger(FlutterDesktopMessenger* messenger) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return messenger != nullptr && library.live_messengers.count(messenger) != 0;
 }
 
@@ -113,7 +113,7 @@ void ReleaseMessenger(FlutterDesktopMessenger* messenger) {
   }
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     library.live_messengers.erase(messenger);
   }
   delete messenger;
@@ -134,7 +134,7 @@ void EndMessenger(FlutterDesktopEngine* engine) {
   }
   std::vector<std::pair<void (*)(void*), void*>> drops;
   {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     messenger->engine = nullptr;
     messenger->callbacks.clear();
     for (auto& entry : messenger->responses) {
@@ -162,7 +162,7 @@ int32_t DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
   FlutterDesktopMessenger* messenger;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     bool live = false;
     for (FlutterDesktopEngine* candidate : library.engines) {
       live = live || candidate == engine;
@@ -174,7 +174,7 @@ int32_t DeliverMessage(FlutterDesktopEngine* engine, const std::string& channel,
   }
   bool handled;
   {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     if (messenger->engine == nullptr) {
       return -1;
     }
@@ -201,7 +201,7 @@ bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
   }
   FlutterDesktopEngine* engine;
   {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     engine = messenger->engine;
   }
   if (engine == nullptr) {
@@ -214,7 +214,7 @@ bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
   void* handler_data;
   int64_t reply_id = 0;
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     handler = library.outgoing_handler;
     handler_data = library.outgoing_user_data;
     if (handler != nullptr && reply != nullptr) {
@@ -234,7 +234,7 @@ bool SendToUi(FlutterDesktopMessenger* messenger, const char* channel,
   }
   if (handler(engine, channel, data, size, reply_id, handler_data) == 0) {
     if (reply_id != 0) {
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       library.outgoing.erase(reply_id);
     }
     return false;
@@ -246,7 +246,7 @@ bool AnswerOutgoing(int64_t reply_id, const uint8_t* data, size_t size) {
   Library::OutgoingReply pending;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     auto found = library.outgoing.find(reply_id);
     if (found == library.outgoing.end()) {
       return false;
@@ -297,7 +297,7 @@ void FlutterDesktopMessengerSendResponse(
       Misuse(0, "FlutterDesktopMessengerSendResponse: bad messenger");
       return;
     }
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     auto found = messenger->responses.find(handle);
     if (found == messenger->responses.end()) {
       Misuse(messenger->engine_serial,
@@ -333,7 +333,7 @@ void FlutterDesktopMessengerSetCallback(FlutterDesktopMessengerRef messenger,
              "channel");
       return;
     }
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     if (messenger->engine == nullptr) {
       return;  // Plugins going after the engine may still clear channels.
     }
@@ -368,7 +368,7 @@ bool FlutterDesktopMessengerIsAvailable(FlutterDesktopMessengerRef messenger) {
     Misuse(0, "FlutterDesktopMessengerIsAvailable: bad messenger");
     return false;
   }
-  std::lock_guard<std::mutex> guard(messenger->mutex);
+  platform::MutexLock guard(messenger->mutex);
   return messenger->engine != nullptr;
 }
 

@@ -12,10 +12,6 @@
 
 #include "standins/engine/engine_internal.h"
 #include "standins/engine/gdi_handles_win32.h"
-#include "standins/engine/scripted_ui_win32.h"
-#include "standins/engine/transcript.h"
-#include "standins/engine/view_paint_win32.h"
-#include "standins/engine/wire_codec.h"
 
 namespace standin {
 
@@ -65,55 +61,20 @@ ViewAnswer OnViewNcDestroy(HWND window, UINT, WPARAM, LPARAM) {
 
 ViewAnswer OnViewEraseBackground(HWND, UINT, WPARAM, LPARAM) { return 1; }
 
-ViewAnswer OnViewPaint(HWND window, UINT, WPARAM, LPARAM) {
-  PAINTSTRUCT paint;
-  HDC dc = BeginPaint(window, &paint);
-  if (dc != nullptr) {
-    FlutterDesktopViewController* controller = ControllerOf(window);
-    std::shared_ptr<ScriptedUi> scripted_ui =
-        controller != nullptr ? controller->scripted_ui : nullptr;
-    NoThrowVoid([&] {
-      PaintView(window, dc,
-                scripted_ui != nullptr ? scripted_ui->RecentLines()
-                                       : std::vector<std::string>(),
-                scripted_ui != nullptr);
-    });
-  }
-  EndPaint(window, &paint);
-  return 0;
-}
-
-// Timers and resumes drive the scripted UI.
-ViewAnswer OnViewScriptedUi(HWND window, UINT message, WPARAM wparam, LPARAM) {
-  FlutterDesktopViewController* controller = ControllerOf(window);
-  // A copy: a step may destroy the controller while it runs.
-  std::shared_ptr<ScriptedUi> scripted_ui =
-      controller != nullptr ? controller->scripted_ui : nullptr;
-  if (scripted_ui == nullptr) {
-    return std::nullopt;
-  }
-  const bool handled = NoThrow(true, [&] {
-    if (message == WM_TIMER) {
-      return scripted_ui->OnTimer(wparam);
-    }
-    scripted_ui->OnResume();
-    return true;
-  });
-  if (!handled) return std::nullopt;
-  return 0;
-}
-
 const std::pair<UINT, ViewMessageHandler> kViewMessageHandlers[] = {
     {WM_NCCREATE, &OnViewNcCreate},
     {WM_NCDESTROY, &OnViewNcDestroy},
     {WM_ERASEBKGND, &OnViewEraseBackground},
-    {WM_PAINT, &OnViewPaint},
-    {WM_TIMER, &OnViewScriptedUi},
-    {kScriptedUiResume, &OnViewScriptedUi},
 };
 
 LRESULT CALLBACK ViewWindowProc(HWND window, UINT message, WPARAM wparam,
                                 LPARAM lparam) {
+  // What the view shows and the scripted UI's turns come first.
+  LRESULT scripted_answer = 0;
+  if (HandleScriptedUiMessage(ControllerOf(window), window, message, wparam,
+                              &scripted_answer)) {
+    return scripted_answer;
+  }
   for (const auto& handler : kViewMessageHandlers) {
     if (handler.first != message) continue;
     const ViewAnswer answer = handler.second(window, message, wparam, lparam);
@@ -221,22 +182,6 @@ void PostRunTasks(FlutterDesktopEngine* engine) {
   }
 }
 
-void WriteMisuseToTranscript(const std::string& line) {
-  // Only runs of a program with a transcript: in-process tests see misuse
-  // through the event log.
-  if (GetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr, 0) > 1) {
-    WriteTranscriptLine(line);
-  }
-}
-
-void WriteCallFromHostToTranscript(const std::string& channel,
-                                   const uint8_t* data, size_t size) {
-  if (GetEnvironmentVariableW(L"QUILLON_STANDIN_TRANSCRIPT", nullptr, 0) > 1) {
-    WriteTranscriptLine("incoming " + channel + " " +
-                        DescribeMethodCall(data, size));
-  }
-}
-
 void DestroyViewWindows(FlutterDesktopViewController* controller) {
   HWND view = controller->view.hwnd;
   if (view != nullptr && IsWindow(view)) {
@@ -305,28 +250,6 @@ std::wstring ExecutableFolder() {
       return separator == std::wstring::npos ? L"." : path.substr(0, separator);
     }
     buffer.resize(buffer.size() * 2);
-  }
-}
-
-void StartScriptedUi(FlutterDesktopViewController* controller) {
-  Library& library = GetLibrary();
-  {
-    std::lock_guard<std::mutex> guard(library.mutex);
-    if (!library.scripted_ui_enabled || library.scripted_ui_started) {
-      return;
-    }
-    library.scripted_ui_started = true;
-  }
-  controller->scripted_ui = std::make_shared<ScriptedUi>(
-      controller->engine, controller->view.hwnd, controller->parking_window);
-  // Runs once the host's message loop turns, after the view was adopted.
-  PostMessageW(controller->view.hwnd, kScriptedUiResume, 0, 0);
-}
-
-void StopScriptedUi(FlutterDesktopViewController* controller) {
-  if (controller->scripted_ui != nullptr) {
-    controller->scripted_ui->Stop();
-    controller->scripted_ui.reset();
   }
 }
 

@@ -19,7 +19,7 @@ extern "C" {
 FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(
           library.live_registrars, registrar,
           "FlutterDesktopPluginRegistrarGetMessenger: not a live registrar")) {
@@ -31,7 +31,7 @@ FlutterDesktopMessengerRef FlutterDesktopPluginRegistrarGetMessenger(
 FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(
           library.live_registrars, registrar,
           "FlutterDesktopRegistrarGetTextureRegistrar: not a live registrar")) {
@@ -43,7 +43,7 @@ FlutterDesktopTextureRegistrarRef FlutterDesktopRegistrarGetTextureRegistrar(
 FlutterDesktopViewRef FlutterDesktopPluginRegistrarGetView(
     FlutterDesktopPluginRegistrarRef registrar) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(
           library.live_registrars, registrar,
           "FlutterDesktopPluginRegistrarGetView: not a live registrar")) {
@@ -63,7 +63,7 @@ void FlutterDesktopPluginRegistrarSetDestructionHandler(
     std::string name;
     {
       Library& library = GetLibrary();
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       if (IsLive(library.live_registrars, registrar)) {
         registrar->destruction_handler = callback;
         serial = registrar->engine->serial;

@@ -22,8 +22,8 @@ int32_t CopyText(const std::string& text, char* buffer, size_t capacity) {
   return static_cast<int32_t>(text.size());
 }
 
-// Must be called with the library mutex held.
-bool IsLiveLocked(const Library& library, FlutterDesktopEngineRef engine) {
+bool IsLiveLocked(const Library& library, FlutterDesktopEngineRef engine)
+    QUILLON_REQUIRES(library.mutex) {
   return engine != nullptr &&
          std::find(library.engines.begin(), library.engines.end(), engine) !=
              library.engines.end();
@@ -32,7 +32,7 @@ bool IsLiveLocked(const Library& library, FlutterDesktopEngineRef engine) {
 // Takes a reference on a running engine's messenger, or returns null.
 FlutterDesktopMessenger* HoldMessenger(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return nullptr;
   }
@@ -47,7 +47,7 @@ extern "C" {
 void StandinEngineResetControls(void) {
   Library& library = GetLibrary();
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     library.outgoing_handler = nullptr;
     library.outgoing_user_data = nullptr;
     library.refuse_view_controllers = 0;
@@ -56,37 +56,37 @@ void StandinEngineResetControls(void) {
     library.dpi_override = 0;
     library.scripted_ui_enabled = true;
   }
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   library.events.clear();
 }
 
 int32_t StandinEngineLiveEngineCount(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return static_cast<int32_t>(library.engines.size());
 }
 
 FlutterDesktopEngineRef StandinEngineLatestEngine(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return library.engines.empty() ? nullptr : library.engines.back();
 }
 
 int64_t StandinEngineSerial(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return IsLiveLocked(library, engine) ? engine->serial : 0;
 }
 
 int32_t StandinEngineIsRunning(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return IsLiveLocked(library, engine) && engine->running ? 1 : 0;
 }
 
 int32_t StandinEngineIsOwnedByViewController(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   return IsLiveLocked(library, engine) && engine->controller != nullptr ? 1 : 0;
 }
 
@@ -94,7 +94,7 @@ int32_t StandinEngineGetPath(FlutterDesktopEngineRef engine, int32_t which,
                              char* buffer, size_t capacity) {
   return standin::NoThrow<int32_t>(-1, [&] {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!IsLiveLocked(library, engine) || which < 0 || which > 2) {
       return -1;
     }
@@ -105,7 +105,7 @@ int32_t StandinEngineGetPath(FlutterDesktopEngineRef engine, int32_t which,
 int32_t StandinEngineGetEntrypoint(FlutterDesktopEngineRef engine, char* buffer,
                                    size_t capacity) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return -1;
   }
@@ -114,7 +114,7 @@ int32_t StandinEngineGetEntrypoint(FlutterDesktopEngineRef engine, char* buffer,
 
 int32_t StandinEngineGetArgumentCount(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return -1;
   }
@@ -124,7 +124,7 @@ int32_t StandinEngineGetArgumentCount(FlutterDesktopEngineRef engine) {
 int32_t StandinEngineGetArgument(FlutterDesktopEngineRef engine, int32_t index,
                                  char* buffer, size_t capacity) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine) || index < 0 ||
       static_cast<size_t>(index) >= engine->arguments.size()) {
     return -1;
@@ -134,7 +134,7 @@ int32_t StandinEngineGetArgument(FlutterDesktopEngineRef engine, int32_t index,
 
 int32_t StandinEngineGetOption(FlutterDesktopEngineRef engine, int32_t which) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine) || which < 1 || which > 2) {
     return 0;
   }
@@ -178,7 +178,7 @@ int32_t StandinEnginePendingResponseCount(FlutterDesktopEngineRef engine) {
   }
   int32_t count = 0;
   {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     for (const auto& entry : messenger->responses) {
       count += !entry.second->used && !entry.second->dropped ? 1 : 0;
     }
@@ -195,7 +195,7 @@ int32_t StandinEngineHasChannelCallback(FlutterDesktopEngineRef engine,
   }
   int32_t found = 0;
   if (channel != nullptr) {
-    std::lock_guard<std::mutex> guard(messenger->mutex);
+    platform::MutexLock guard(messenger->mutex);
     found = messenger->callbacks.count(channel) != 0 ? 1 : 0;
   }
   standin::ReleaseMessenger(messenger);
@@ -205,7 +205,7 @@ int32_t StandinEngineHasChannelCallback(FlutterDesktopEngineRef engine,
 void StandinEngineSetOutgoingHandler(StandinEngineOutgoingHandler handler,
                                      void* user_data) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   library.outgoing_handler = handler;
   library.outgoing_user_data = handler != nullptr ? user_data : nullptr;
 }
@@ -218,7 +218,7 @@ int32_t StandinEngineAnswerOutgoing(int64_t reply_id, const uint8_t* data,
 
 int32_t StandinEnginePendingOutgoingCount(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return -1;
   }
@@ -231,34 +231,34 @@ int32_t StandinEnginePendingOutgoingCount(FlutterDesktopEngineRef engine) {
 
 void StandinEngineRefuseViewControllers(int32_t count) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   library.refuse_view_controllers = std::max(count, 0);
 }
 
 void StandinEngineClaimWindowMessage(UINT message, LRESULT result) {
   standin::NoThrowVoid([&] {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     library.claimed_messages[message] = result;
   });
 }
 
 void StandinEngineClearWindowMessageClaims(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   library.claimed_messages.clear();
 }
 
 int32_t StandinEngineOfferedMessageCount(UINT message) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   auto found = library.offered_messages.find(message);
   return found == library.offered_messages.end() ? 0 : found->second;
 }
 
 HWND StandinEngineViewWindow(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine) || engine->controller == nullptr) {
     return nullptr;
   }
@@ -267,19 +267,19 @@ HWND StandinEngineViewWindow(FlutterDesktopEngineRef engine) {
 
 void StandinEngineSetScriptedUi(int32_t enabled) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   library.scripted_ui_enabled = enabled != 0;
 }
 
 void StandinEngineSetDpiOverride(UINT dpi) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   library.dpi_override = dpi;
 }
 
 int32_t StandinEngineTextureCount(FlutterDesktopEngineRef engine) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return -1;
   }
@@ -289,7 +289,7 @@ int32_t StandinEngineTextureCount(FlutterDesktopEngineRef engine) {
 int32_t StandinEngineTextureFramesMarked(FlutterDesktopEngineRef engine,
                                          int64_t texture_id) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!IsLiveLocked(library, engine)) {
     return -1;
   }
@@ -304,7 +304,7 @@ const void* StandinEngineFetchTexture(FlutterDesktopEngineRef engine,
   FlutterDesktopTextureInfo info;
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!IsLiveLocked(library, engine)) {
       return nullptr;
     }
@@ -329,13 +329,13 @@ const void* StandinEngineFetchTexture(FlutterDesktopEngineRef engine,
 
 int32_t StandinEngineEventCount(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   return static_cast<int32_t>(library.events.size());
 }
 
 int32_t StandinEngineGetEvent(int32_t index, StandinEngineEvent* event) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   if (index < 0 || static_cast<size_t>(index) >= library.events.size() ||
       event == nullptr) {
     return 0;
@@ -346,7 +346,7 @@ int32_t StandinEngineGetEvent(int32_t index, StandinEngineEvent* event) {
 
 int32_t StandinEngineCountEvents(int32_t kind, int64_t engine_serial) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   int32_t count = 0;
   for (const StandinEngineEvent& event : library.events) {
     if ((kind == 0 || event.kind == kind) &&
@@ -360,7 +360,7 @@ int32_t StandinEngineCountEvents(int32_t kind, int64_t engine_serial) {
 int32_t StandinEngineUnacknowledgedMisuse(char* buffer, size_t capacity) {
   return standin::NoThrow<int32_t>(0, [&] {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.events_mutex);
+    platform::MutexLock guard(library.events_mutex);
     CopyText(library.first_misuse, buffer, capacity);
     return library.unacknowledged_misuse;
   });
@@ -368,7 +368,7 @@ int32_t StandinEngineUnacknowledgedMisuse(char* buffer, size_t capacity) {
 
 int32_t StandinEngineAcknowledgeMisuse(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   const int32_t count = library.unacknowledged_misuse;
   library.unacknowledged_misuse = 0;
   library.first_misuse.clear();
@@ -377,7 +377,7 @@ int32_t StandinEngineAcknowledgeMisuse(void) {
 
 void StandinEngineClearEvents(void) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.events_mutex);
+  platform::MutexLock guard(library.events_mutex);
   library.events.clear();
 }
 

@@ -1,6 +1,6 @@
 // Test controls of the stand-in engine library (flutter_windows).
 //
-// The stand-in implements embedding/flutter_windows.h without a Flutter
+// The stand-in implements interfaces/flutter_windows.h without a Flutter
 // engine. Tests drive the "user interface side" of it through the functions
 // below: they deliver channel messages to the native handlers, answer what
 // the native side sends, refuse view controllers, claim window messages,
@@ -37,7 +37,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 #define STANDIN_ENGINE_EXPORT FLUTTER_EXPORT
 

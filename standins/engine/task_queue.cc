@@ -15,7 +15,7 @@ namespace {
 constexpr int32_t kTasksPerTurn = 100000;
 
 bool PopTask(FlutterDesktopEngine* engine, StandinTask* task) {
-  std::lock_guard<std::mutex> guard(engine->tasks_mutex);
+  platform::MutexLock guard(engine->tasks_mutex);
   if (engine->tasks.empty()) {
     return false;
   }
@@ -28,7 +28,7 @@ bool PopTask(FlutterDesktopEngine* engine, StandinTask* task) {
 
 void PostTask(FlutterDesktopEngine* engine, StandinTask task) {
   {
-    std::lock_guard<std::mutex> guard(engine->tasks_mutex);
+    platform::MutexLock guard(engine->tasks_mutex);
     engine->tasks.push_back(std::move(task));
   }
   PostRunTasks(engine);
@@ -65,7 +65,7 @@ extern "C" int32_t StandinEngineRunTasks(void) {
     std::vector<FlutterDesktopEngine*> engines;
     {
       standin::Library& library = standin::GetLibrary();
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       engines = library.engines;
     }
     int32_t count = 0;

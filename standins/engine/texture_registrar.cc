@@ -24,7 +24,7 @@ int64_t FlutterDesktopTextureRegistrarRegisterExternalTexture(
     int64_t id = -1;
     {
       Library& library = GetLibrary();
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       if (IsLive(library.live_texture_registrars, texture_registrar) &&
           info != nullptr &&
           (info->type == kFlutterDesktopPixelBufferTexture ||
@@ -51,7 +51,7 @@ void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
     int64_t serial = 0;
     {
       Library& library = GetLibrary();
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       if (IsLive(library.live_texture_registrars, texture_registrar)) {
         removed = texture_registrar->textures.erase(texture_id) != 0;
         serial = texture_registrar->engine->serial;
@@ -80,7 +80,7 @@ void FlutterDesktopTextureRegistrarUnregisterExternalTexture(
 bool FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable(
     FlutterDesktopTextureRegistrarRef texture_registrar, int64_t texture_id) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(
           library.live_texture_registrars, texture_registrar,
           "FlutterDesktopTextureRegistrarMarkExternalTextureFrameAvailable: "

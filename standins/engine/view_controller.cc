@@ -19,7 +19,7 @@ void AbandonViewController(FlutterDesktopViewController* controller) {
   DestroyViewWindows(controller);
   {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     library.live_controllers.erase(controller);
     library.live_views.erase(&controller->view);
     engine->controller = nullptr;
@@ -49,7 +49,7 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     bool usable = false;
     bool refuse = false;
     {
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       for (FlutterDesktopEngine* candidate : library.engines) {
         usable = usable || candidate == engine;
       }
@@ -74,7 +74,7 @@ FlutterDesktopViewControllerRef FlutterDesktopViewControllerCreate(
     controller->engine = engine;
     controller->view.controller = controller.get();
     {
-      std::lock_guard<std::mutex> guard(library.mutex);
+      platform::MutexLock guard(library.mutex);
       library.live_controllers.insert(controller.get());
       library.live_views.insert(&controller->view);
       engine->controller = controller.get();
@@ -93,7 +93,7 @@ void FlutterDesktopViewControllerDestroy(
     FlutterDesktopViewControllerRef controller) {
   Library& library = GetLibrary();
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!IsLive(library.live_controllers, controller)) {
       controller = nullptr;
     } else {
@@ -111,7 +111,7 @@ void FlutterDesktopViewControllerDestroy(
   standin::EndEngine(engine, "FlutterDesktopViewControllerDestroy");
   standin::DestroyViewWindows(controller);
   {
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     engine->controller = nullptr;
   }
   standin::FreeEngine(engine);
@@ -122,7 +122,7 @@ void FlutterDesktopViewControllerDestroy(
 FlutterDesktopViewRef FlutterDesktopViewControllerGetView(
     FlutterDesktopViewControllerRef controller) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(
           library.live_controllers, controller,
           "FlutterDesktopViewControllerGetView: not a live controller")) {
@@ -136,7 +136,7 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
     WPARAM /*wparam*/, LPARAM /*lparam*/, LRESULT* result) {
   return NoThrow(false, [&] {
     Library& library = GetLibrary();
-    std::lock_guard<std::mutex> guard(library.mutex);
+    platform::MutexLock guard(library.mutex);
     if (!LiveOrMisuse(
             library.live_controllers, controller,
             "FlutterDesktopViewControllerHandleTopLevelWindowProc: not a "
@@ -157,7 +157,7 @@ bool FlutterDesktopViewControllerHandleTopLevelWindowProc(
 
 HWND FlutterDesktopViewGetHWND(FlutterDesktopViewRef view) {
   Library& library = GetLibrary();
-  std::lock_guard<std::mutex> guard(library.mutex);
+  platform::MutexLock guard(library.mutex);
   if (!LiveOrMisuse(library.live_views, view,
                     "FlutterDesktopViewGetHWND: not a live view")) {
     return nullptr;

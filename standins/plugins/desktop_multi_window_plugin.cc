@@ -13,7 +13,7 @@
 #include "embedding/engine_project.h"
 #include "embedding/flutter_view_controller.h"
 #include "embedding/standard_codec.h"
-#include "host/plugin_libraries.h"
+#include "interfaces/plugin_libraries.h"
 #include "standins/plugins/registration_log.h"
 
 namespace {

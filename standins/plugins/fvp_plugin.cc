@@ -1,5 +1,5 @@
 // Stand-in for fvp_plugin.dll: records its registration and does nothing else.
-#include "host/plugin_libraries.h"
+#include "interfaces/plugin_libraries.h"
 #include "standins/plugins/registration_log.h"
 
 void FvpPluginCApiRegisterWithRegistrar(

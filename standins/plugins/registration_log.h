@@ -20,7 +20,7 @@
 #ifndef QUILLON_STANDINS_PLUGINS_REGISTRATION_LOG_H_
 #define QUILLON_STANDINS_PLUGINS_REGISTRATION_LOG_H_
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 namespace standin_plugins {
 

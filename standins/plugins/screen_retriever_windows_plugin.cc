@@ -1,6 +1,6 @@
 // Stand-in for screen_retriever_windows_plugin.dll: records its registration
 // and does nothing else.
-#include "host/plugin_libraries.h"
+#include "interfaces/plugin_libraries.h"
 #include "standins/plugins/registration_log.h"
 
 void ScreenRetrieverWindowsPluginCApiRegisterWithRegistrar(

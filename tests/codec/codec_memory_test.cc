@@ -90,12 +90,6 @@ size_t ProportionalLimit(size_t message_size) {
   return 5 * message_size * sizeof(EncodableValue) + 4 * kMiB;
 }
 
-TEST(CodecMemoryTest, CountingAllocatorSeesAllocations) {
-  PeakMeter meter;
-  auto block = std::make_unique<std::vector<char>>(kMiB);
-  EXPECT_GE(meter.peak(), kMiB);
-}
-
 // Reserving the announced count at every level used to reach 7.2 GiB for
 // a 1 MiB message.
 TEST(CodecMemoryTest, NestedHugeListsPeakInProportionToTheMessage) {
@@ -114,6 +108,9 @@ TEST(CodecMemoryTest, NestedHugeListsPeakInProportionToTheMessage) {
     // The innermost list's nulls are the decoded size (one value per byte);
     // growing into them by doubling peaked at 84 times the message.
     EXPECT_LE(peak, 64 * message.size() + kMiB) << "zeros " << zeros;
+    // The decoded nulls alone take this much: a meter that missed the
+    // decoder's allocations would pass the limit above unseen.
+    EXPECT_GE(peak, zeros * sizeof(EncodableValue));
     // The innermost list holds every null the message sent.
     const EncodableValue* value = call->arguments();
     for (int level = 1; level < 128; ++level) {

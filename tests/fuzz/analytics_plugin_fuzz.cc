@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "analytics/plugin/analytics_plugin.h"
@@ -24,6 +25,7 @@
 #include "embedding/flutter_engine.h"
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
+#include "platform/ui_task_queue.h"
 #include "standins/engine/standin_control.h"
 #include "tests/fuzz/fuzz_check.h"
 #include "tests/fuzz/json_check.h"
@@ -113,18 +115,22 @@ void OnReply(const uint8_t* data, size_t size, void* user_data) {
 }
 
 // The staging files go to a folder of this process.
-void UseOwnTemporaryFolder() {
-  const std::filesystem::path folder =
+const std::filesystem::path& OwnTemporaryFolder() {
+  static const std::filesystem::path folder =
       std::filesystem::temp_directory_path() /
       ("quillon_plugin_fuzz_" + std::to_string(getpid()));
-  std::filesystem::create_directories(folder);
-  setenv("TMPDIR", folder.string().c_str(), 1);
+  return folder;
 }
 
-// An engine with a new plugin, and so no SDK yet: every input starts alike.
+// An engine with a new plugin, no SDK yet and no staging file left by an
+// earlier input: every input starts alike, and a reproduced input runs as
+// it ran.
 class Harness {
  public:
   Harness() {
+    std::error_code ignored;
+    std::filesystem::remove_all(OwnTemporaryFolder(), ignored);
+    std::filesystem::create_directories(OwnTemporaryFolder());
     engine_ = std::make_unique<flutter::FlutterEngine>(
         flutter::EngineProject(L"data"));
     handle_ = StandinEngineLatestEngine();
@@ -143,11 +149,12 @@ class Harness {
     }
   }
 
-  // Takes the engine's turns and runs the UI thread's tasks until |answer|
-  // has one or |limit| has passed.
-  static void Pump(const Answer& answer, std::chrono::milliseconds limit) {
-    test_support::RunEngineAndUiTurnsUntil([&] { return answer.count != 0; },
-                                           limit);
+  // Takes the engine's turns and runs the UI thread's tasks while either
+  // has work and |answer| has none; never waits.
+  static void RunTurns(const Answer& answer) {
+    while (answer.count == 0 &&
+           StandinEngineRunTasks() + platform::RunPendingUiTasks() != 0) {
+    }
   }
 
   void Call(const std::string& method, EncodableValue arguments) {
@@ -161,12 +168,14 @@ class Harness {
                                             message->data(), message->size(),
                                             &OnReply, &answer) == 1,
                 "the channel is not registered");
-    Pump(answer, std::chrono::milliseconds(200));
+    RunTurns(answer);
     if (answer.count == 0) {
-      // A "flush" retries the unreachable server for its whole budget;
-      // stopping the worker must still answer it, once.
+      // Only a "flush" answers later: its worker would retry the unreachable
+      // server for its whole budget. Stopping the worker must answer it now,
+      // once; the answer is a task of this thread.
       if (plugin_->sdk() != nullptr) plugin_->sdk()->StopBackgroundWork();
-      Pump(answer, std::chrono::seconds(5));
+      test_support::RunEngineAndUiTurnsUntil([&] { return answer.count != 0; },
+                                             std::chrono::seconds(5));
     }
     fuzz::Check(answer.count == 1, "a call was not answered exactly once");
     fuzz::Check(!answer.bytes.empty(),
@@ -189,7 +198,8 @@ class Harness {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::QuietStandardStreams();
-  UseOwnTemporaryFolder();
+  std::filesystem::create_directories(OwnTemporaryFolder());
+  setenv("TMPDIR", OwnTemporaryFolder().string().c_str(), 1);
   StandinEngineSetScriptedUi(0);
   return 0;
 }

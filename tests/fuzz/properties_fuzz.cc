@@ -64,12 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ApplyOne(input, &node);
   }
   for (const auto& [key, value] : node) {
-    if (value.kind == analytics::utils::ValueKind::STRING) {
-      fuzz::Check(fuzz::IsUtf8(value.string_value), "kept a string not UTF-8",
-                  value.string_value);
-      fuzz::Check(
-          value.string_value.size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
-          "kept a string over the limit", key);
+    if (const auto* text = std::get_if<std::string>(&value.payload)) {
+      fuzz::Check(fuzz::IsUtf8(*text), "kept a string not UTF-8", *text);
+      fuzz::Check(text->size() <= analytics::MAX_STRING_PROPERTY_LENGTH,
+                  "kept a string over the limit", key);
     }
   }
   const std::string json = analytics::utils::ObjectNode::ToJsonString(node);

@@ -721,6 +721,40 @@ TEST_F(Win32WindowTest, RefusedOnCreateFailsCreateButKeepsWindowUntilDestroy) {
   EXPECT_FALSE(ClassIsRegistered());
 }
 
+// Counts OnDestroy and notes whether the window was still there for it.
+class CountingWindow : public Win32Window {
+ public:
+  int destroyed = 0;
+  bool had_window = false;
+
+ protected:
+  void OnDestroy() override {
+    ++destroyed;
+    had_window = IsWindow(GetHandle()) != FALSE;
+  }
+};
+
+TEST_F(Win32WindowTest, OnDestroyRunsOncePerWindowWhoeverDestroysIt) {
+  CountingWindow ours;
+  ASSERT_TRUE(ours.Create(L"a", Win32Window::Point(10, 10),
+                          Win32Window::Size(100, 100)));
+  HWND first = ours.GetHandle();
+  ours.Destroy();  // its WM_DESTROY comes back through the window procedure
+  ours.Destroy();
+  EXPECT_EQ(ours.destroyed, 1);
+  EXPECT_TRUE(ours.had_window);
+  EXPECT_FALSE(IsWindow(first));
+
+  CountingWindow theirs;
+  ASSERT_TRUE(theirs.Create(L"b", Win32Window::Point(10, 10),
+                            Win32Window::Size(100, 100)));
+  ASSERT_TRUE(DestroyWindow(theirs.GetHandle()));
+  EXPECT_EQ(theirs.destroyed, 1);
+  EXPECT_EQ(theirs.GetHandle(), nullptr);
+  theirs.Destroy();
+  EXPECT_EQ(theirs.destroyed, 1);
+}
+
 class ThrowingWindow : public Win32Window {
  protected:
   LRESULT HandleMessage(HWND window, UINT message, WPARAM wparam,

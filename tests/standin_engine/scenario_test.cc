@@ -1,5 +1,5 @@
 // Scenario parsing of the scripted user interface.
-#include "standins/engine/scenario.h"
+#include "standins/scripted_ui/scenario.h"
 
 #include <gtest/gtest.h>
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 #include "standins/engine/standin_control.h"
 
 namespace standin_test {

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "embedding/encodable_value.h"
-#include "embedding/flutter_windows.h"
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
+#include "interfaces/flutter_windows.h"
 
 namespace {
 

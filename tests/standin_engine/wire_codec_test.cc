@@ -1,6 +1,6 @@
 // The scripted user interface's value notation and its own codec, checked
 // against the wire rules and, byte for byte, against the host's codec.
-#include "standins/engine/wire_codec.h"
+#include "standins/scripted_ui/wire_codec.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +12,7 @@
 #include "embedding/encodable_value.h"
 #include "embedding/method_call.h"
 #include "embedding/standard_codec.h"
-#include "standins/engine/value_notation.h"
+#include "standins/scripted_ui/value_notation.h"
 
 namespace {
 

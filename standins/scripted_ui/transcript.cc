@@ -1,4 +1,4 @@
-#include "standins/engine/transcript.h"
+#include "standins/scripted_ui/transcript.h"
 
 #include <windows.h>
 

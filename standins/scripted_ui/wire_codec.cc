@@ -1,4 +1,4 @@
-#include "standins/engine/wire_codec.h"
+#include "standins/scripted_ui/wire_codec.h"
 
 #include <cstdio>
 #include <cstring>

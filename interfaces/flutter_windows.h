@@ -1,8 +1,8 @@
 // C interface of the engine's embedding library, flutter_windows.dll, as this
 // host uses it. Record layouts are fixed by the library's ABI; the
 // static_asserts below pin the offsets the host reads and writes.
-#ifndef QUILLON_EMBEDDING_FLUTTER_WINDOWS_H_
-#define QUILLON_EMBEDDING_FLUTTER_WINDOWS_H_
+#ifndef QUILLON_INTERFACES_FLUTTER_WINDOWS_H_
+#define QUILLON_INTERFACES_FLUTTER_WINDOWS_H_
 
 #include <stddef.h>
 #include <stdint.h>
@@ -240,4 +240,4 @@ static_assert(offsetof(FlutterDesktopTextureInfo, gpu_surface_config) +
               "surface user data at offset 32");
 #endif
 
-#endif  // QUILLON_EMBEDDING_FLUTTER_WINDOWS_H_
+#endif  // QUILLON_INTERFACES_FLUTTER_WINDOWS_H_

@@ -1,8 +1,8 @@
 // The scripted user interface: plays the part of the Dart UI by running the
 // steps of a scenario file (SCENARIO.md) on the main thread, driven by the
 // host's message loop through the view window, and writing a transcript.
-#ifndef QUILLON_STANDINS_ENGINE_SCRIPTED_UI_WIN32_H_
-#define QUILLON_STANDINS_ENGINE_SCRIPTED_UI_WIN32_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_SCRIPTED_UI_WIN32_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_SCRIPTED_UI_WIN32_H_
 
 #include <windows.h>
 
@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "standins/engine/engine_internal.h"
-#include "standins/engine/scenario.h"
+#include "standins/scripted_ui/scenario.h"
 
 namespace standin {
 
@@ -120,4 +120,4 @@ class ScriptedUi : public std::enable_shared_from_this<ScriptedUi> {
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_SCRIPTED_UI_WIN32_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_SCRIPTED_UI_WIN32_H_

@@ -1,7 +1,7 @@
 // The scripted user interface's scenario format (SCENARIO.md): parsing the
 // text into steps and the small text helpers of the transcript.
-#ifndef QUILLON_STANDINS_ENGINE_SCENARIO_H_
-#define QUILLON_STANDINS_ENGINE_SCENARIO_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_SCENARIO_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_SCENARIO_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -84,4 +84,4 @@ std::string EscapeText(const std::string& text);
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_SCENARIO_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_SCENARIO_H_

@@ -2,8 +2,8 @@
 // frame: a title band, the scripted user interface's latest transcript lines
 // (steps and replies) and the view's size, so a screenshot of the host's
 // window says what is going on.
-#ifndef QUILLON_STANDINS_ENGINE_VIEW_PAINT_WIN32_H_
-#define QUILLON_STANDINS_ENGINE_VIEW_PAINT_WIN32_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_VIEW_PAINT_WIN32_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_VIEW_PAINT_WIN32_H_
 
 #include <windows.h>
 
@@ -26,4 +26,4 @@ void PaintView(HWND view, HDC dc, const std::vector<std::string>& lines,
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_VIEW_PAINT_WIN32_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_VIEW_PAINT_WIN32_H_

@@ -3,15 +3,15 @@
 // standard message and method codec and sharing no code with the host's
 // embedding layer. Numbers are little-endian; alignment counts from the start
 // of the message.
-#ifndef QUILLON_STANDINS_ENGINE_WIRE_CODEC_H_
-#define QUILLON_STANDINS_ENGINE_WIRE_CODEC_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_WIRE_CODEC_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_WIRE_CODEC_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "standins/engine/value_notation.h"
+#include "standins/scripted_ui/value_notation.h"
 
 namespace standin {
 
@@ -38,4 +38,4 @@ std::string DescribeMethodCall(const uint8_t* data, size_t size);
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_WIRE_CODEC_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_WIRE_CODEC_H_

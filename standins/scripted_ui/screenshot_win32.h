@@ -1,7 +1,7 @@
 // The scripted user interface's `screenshot` step: the screen area under a
 // top-level window, written as a 24-bit BMP file.
-#ifndef QUILLON_STANDINS_ENGINE_SCREENSHOT_WIN32_H_
-#define QUILLON_STANDINS_ENGINE_SCREENSHOT_WIN32_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_SCREENSHOT_WIN32_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_SCREENSHOT_WIN32_H_
 
 #include <windows.h>
 
@@ -17,4 +17,4 @@ std::string CaptureWindowToBmp(HWND window, const std::wstring& path);
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_SCREENSHOT_WIN32_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_SCREENSHOT_WIN32_H_

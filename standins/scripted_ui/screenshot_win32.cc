@@ -1,4 +1,4 @@
-#include "standins/engine/screenshot_win32.h"
+#include "standins/scripted_ui/screenshot_win32.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "standins/engine/scripted_ui_win32.h"
+#include "standins/scripted_ui/scripted_ui_win32.h"
 
 #include <cinttypes>
 #include <cstdio>
@@ -9,10 +9,10 @@
 #include <utility>
 #include <vector>
 
-#include "standins/engine/screenshot_win32.h"
-#include "standins/engine/transcript.h"
-#include "standins/engine/value_notation.h"
-#include "standins/engine/wire_codec.h"
+#include "standins/scripted_ui/screenshot_win32.h"
+#include "standins/scripted_ui/transcript.h"
+#include "standins/scripted_ui/value_notation.h"
+#include "standins/scripted_ui/wire_codec.h"
 
 namespace standin {
 

@@ -1,4 +1,4 @@
-#include "standins/engine/scenario.h"
+#include "standins/scripted_ui/scenario.h"
 
 #include <cctype>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "standins/engine/view_paint_win32.h"
+#include "standins/scripted_ui/view_paint_win32.h"
 
 #include <algorithm>
 #include <string>

@@ -1,10 +1,10 @@
 // The C interface of the plugin libraries that ship beside the executable:
 // one registration function each, and the multi-window plugin's sub-window
 // callback.
-#ifndef QUILLON_HOST_PLUGIN_LIBRARIES_H_
-#define QUILLON_HOST_PLUGIN_LIBRARIES_H_
+#ifndef QUILLON_INTERFACES_PLUGIN_LIBRARIES_H_
+#define QUILLON_INTERFACES_PLUGIN_LIBRARIES_H_
 
-#include "embedding/flutter_windows.h"
+#include "interfaces/flutter_windows.h"
 
 #if defined(QUILLON_PLUGIN_LIBRARY_BUILD)
 #define QUILLON_PLUGIN_API __declspec(dllexport)
@@ -53,4 +53,4 @@ QUILLON_PLUGIN_API void DesktopMultiWindowSetWindowCreatedCallback(
 }  // extern "C"
 #endif
 
-#endif  // QUILLON_HOST_PLUGIN_LIBRARIES_H_
+#endif  // QUILLON_INTERFACES_PLUGIN_LIBRARIES_H_

@@ -1,8 +1,8 @@
 // The scripted user interface's transcript: one line per event, appended to
 // the file named by QUILLON_STANDIN_TRANSCRIPT, or written to standard
 // output when it is not set; flushed after every line.
-#ifndef QUILLON_STANDINS_ENGINE_TRANSCRIPT_H_
-#define QUILLON_STANDINS_ENGINE_TRANSCRIPT_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_TRANSCRIPT_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_TRANSCRIPT_H_
 
 #include <string>
 
@@ -13,4 +13,4 @@ void WriteTranscriptLine(const std::string& line);
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_TRANSCRIPT_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_TRANSCRIPT_H_

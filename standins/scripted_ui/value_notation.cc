@@ -1,4 +1,4 @@
-#include "standins/engine/value_notation.h"
+#include "standins/scripted_ui/value_notation.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -16,8 +16,8 @@
 // sharing nothing with the host's embedding layer: the scripted user
 // interface encodes and decodes them with its own codec (wire_codec.h), so a
 // wire fault made the same way on both sides cannot pass unseen.
-#ifndef QUILLON_STANDINS_ENGINE_VALUE_NOTATION_H_
-#define QUILLON_STANDINS_ENGINE_VALUE_NOTATION_H_
+#ifndef QUILLON_STANDINS_SCRIPTED_UI_VALUE_NOTATION_H_
+#define QUILLON_STANDINS_SCRIPTED_UI_VALUE_NOTATION_H_
 
 #include <cstdint>
 #include <string>
@@ -73,4 +73,4 @@ std::string FormatValueNotation(const NotationValue& value);
 
 }  // namespace standin
 
-#endif  // QUILLON_STANDINS_ENGINE_VALUE_NOTATION_H_
+#endif  // QUILLON_STANDINS_SCRIPTED_UI_VALUE_NOTATION_H_

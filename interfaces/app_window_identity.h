@@ -1,8 +1,8 @@
 // How the application's top-level window is recognised: the frame code finds
 // it by class name when it is created, and a second start finds the running
 // instance's window by class and by the executable that runs it.
-#ifndef QUILLON_HOST_APP_WINDOW_IDENTITY_H_
-#define QUILLON_HOST_APP_WINDOW_IDENTITY_H_
+#ifndef QUILLON_INTERFACES_APP_WINDOW_IDENTITY_H_
+#define QUILLON_INTERFACES_APP_WINDOW_IDENTITY_H_
 
 inline constexpr wchar_t kAppWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 
@@ -11,4 +11,4 @@ inline constexpr wchar_t kAppWindowClassName[] = L"FLUTTER_RUNNER_WIN32_WINDOW";
 // owner.
 inline constexpr wchar_t kFrameWindowProperty[] = L"FrameWindow";
 
-#endif  // QUILLON_HOST_APP_WINDOW_IDENTITY_H_
+#endif  // QUILLON_INTERFACES_APP_WINDOW_IDENTITY_H_
