@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "platform/file.h"
+#include "platform/wide_text.h"
 
 namespace platform {
 
@@ -14,16 +15,6 @@ namespace {
 // operation they refuse is tried again for this long.
 constexpr auto kSharingRetryTime = std::chrono::milliseconds(300);
 constexpr auto kSharingRetryPause = std::chrono::milliseconds(20);
-
-std::string Utf8(const wchar_t* text, int length) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0,
-                                       nullptr, nullptr);
-  if (size <= 0) return std::string();
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, length, utf8.data(), size, nullptr,
-                      nullptr);
-  return utf8;
-}
 
 std::string SystemText(DWORD error) {
   wchar_t* text = nullptr;
@@ -38,7 +29,7 @@ std::string SystemText(DWORD error) {
                        text[end - 1] == L' ')) {
       --end;
     }
-    reason += ": " + Utf8(text, static_cast<int>(end));
+    reason += ": " + Utf8FromWide(text, static_cast<int>(end));
   }
   if (text != nullptr) LocalFree(text);
   return reason;
@@ -243,7 +234,7 @@ FileResult RemoveFile(const std::filesystem::path& path) {
 
 std::string PathText(const std::filesystem::path& path) {
   const std::wstring& wide = path.native();
-  return Utf8(wide.data(), static_cast<int>(wide.size()));
+  return Utf8FromWide(wide.data(), static_cast<int>(wide.size()));
 }
 
 }  // namespace platform

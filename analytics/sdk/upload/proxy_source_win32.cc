@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "analytics/sdk/upload/proxy_choice.h"
+#include "platform/wide_text.h"
 
 namespace analytics {
 
@@ -23,28 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 // How often a wait for the system's answer looks at the stop flag.
 constexpr std::chrono::milliseconds kStopCheck(50);
-
-std::string Utf8(const wchar_t* text) {
-  if (text == nullptr || *text == L'\0') return std::string();
-  const int size =
-      WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (size <= 1) return std::string();
-  std::string utf8(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), size, nullptr,
-                      nullptr);
-  utf8.pop_back();  // the terminator
-  return utf8;
-}
-
-std::wstring Wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length = static_cast<int>(utf8.size());
-  const int size =
-      MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, nullptr, 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), length, wide.data(), size);
-  return wide;
-}
 
 // Text WinHTTP hands over, which the caller frees with GlobalFree.
 struct GlobalFreer {
@@ -148,8 +127,8 @@ AutoProxyAnswer AskForUrl(const WinHttp& winhttp, const std::wstring& url,
   }
   const GlobalText proxy(info.lpszProxy);
   const GlobalText bypass(info.lpszProxyBypass);
-  answer.proxy_list = Utf8(proxy.get());
-  answer.bypass_list = Utf8(bypass.get());
+  answer.proxy_list = platform::Utf8FromWide(proxy.get());
+  answer.bypass_list = platform::Utf8FromWide(bypass.get());
   answer.kind = info.dwAccessType == WINHTTP_ACCESS_TYPE_NAMED_PROXY &&
                         !answer.proxy_list.empty()
                     ? AutoProxyAnswer::Kind::kProxy
@@ -212,9 +191,9 @@ std::optional<UserProxySettings> SystemProxySource::UserSettings() {
   const GlobalText bypass(config.lpszProxyBypass);
   UserProxySettings settings;
   settings.auto_detect = config.fAutoDetect != FALSE;
-  settings.script_url = Utf8(script.get());
-  settings.proxy_list = Utf8(proxy.get());
-  settings.bypass_list = Utf8(bypass.get());
+  settings.script_url = platform::Utf8FromWide(script.get());
+  settings.proxy_list = platform::Utf8FromWide(proxy.get());
+  settings.bypass_list = platform::Utf8FromWide(bypass.get());
   return settings;
 }
 
@@ -229,8 +208,9 @@ AutoProxyAnswer SystemProxySource::Resolve(const std::string& url,
   if (!EnsureLoaded()) return AutoProxyAnswer{};
   auto pending = std::make_shared<PendingAnswer>();
   try {
-    std::thread([winhttp = winhttp_, pending, wide_url = Wide(url),
-                 script = Wide(settings.script_url),
+    std::thread([winhttp = winhttp_, pending,
+                 wide_url = platform::WideFromUtf8(url),
+                 script = platform::WideFromUtf8(settings.script_url),
                  detect = settings.auto_detect] {
       DWORD error = ERROR_SUCCESS;
       AutoProxyAnswer answer;
