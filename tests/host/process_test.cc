@@ -298,10 +298,15 @@ TEST(QuillonPcTest, MaximisedClientAreaIsTheWorkAreaAndRestoreReturns) {
   const RECT view_rect = ClientOnScreen(view);
   EXPECT_TRUE(EqualRect(&view_rect, &monitor.rcWork)) << Describe(view_rect);
 
+  // The style changes before the rectangle does, and this runs in another
+  // process: wait for both.
   PostMessageW(window, WM_SYSCOMMAND, SC_RESTORE, 0);
-  for (int i = 0; i < 100 && IsZoomed(window); ++i) Sleep(20);
   RECT restored{};
-  GetWindowRect(window, &restored);
+  for (int i = 0; i < 100; ++i) {
+    GetWindowRect(window, &restored);
+    if (!IsZoomed(window) && EqualRect(&restored, &normal)) break;
+    Sleep(20);
+  }
   EXPECT_TRUE(EqualRect(&restored, &normal))
       << Describe(restored) << " vs " << Describe(normal);
   EXPECT_EQ(run.Close(), 0);
